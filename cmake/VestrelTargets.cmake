@@ -1,0 +1,31 @@
+# Helpers shared by the lanes: where tests run and how they are registered.
+
+set(VESTREL_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources (Debian's googletest package)")
+
+function(vestrel_enable_googletest)
+  if(TARGET gtest)
+    return()
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${VESTREL_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+endfunction()
+
+# The lane decides what a test executable becomes:
+#  - Linux: one CTest test per test case (discovered when ctest runs);
+#  - win64: one CTest test per executable, run under wine64 with the prefix in the build tree
+#    (each Wine process start costs seconds, so test cases are not split out);
+#  - win32: built only, since these machines cannot execute 32-bit programs.
+function(vestrel_register_test target)
+  if(NOT WIN32)
+    include(GoogleTest)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>)
+  elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    add_test(NAME ${target} COMMAND ${target} --gtest_color=no)
+    set_tests_properties(${target} PROPERTIES
+      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all"
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>)
+  endif()
+endfunction()
