@@ -1,0 +1,121 @@
+#include "parsec/reader_library.h"
+
+#include <utility>
+
+#include "platform/file_system.h"
+
+platform::DynamicLibrary ReaderLibraryHandle;
+std::atomic<bool> ReaderLibraryInUse{false};
+std::string ReaderLibraryMutexName = kReaderLibraryMutexName;
+platform::NamedMutex ReaderLibraryMutex;
+TReaderLibraryEntryPoints ReaderLibrary;
+
+namespace {
+
+std::string folderOverride;
+
+// Resolves one name into its slot; false when the library lacks it.
+template <class Function>
+bool ResolveEntryPoint(const char* name, Function& slot) {
+  slot = ReaderLibraryHandle.ResolveAs<Function>(name);
+  return slot != nullptr;
+}
+
+// Every name is tried, also after one is found missing, in the table's order.
+bool ResolveEntryPoints() {
+  bool complete = true;
+  complete &= ResolveEntryPoint("Enumerate", ReaderLibrary.Enumerate);
+  complete &= ResolveEntryPoint("GetFirstReader", ReaderLibrary.GetFirstReader);
+  complete &= ResolveEntryPoint("GetNextReader", ReaderLibrary.GetNextReader);
+  complete &= ResolveEntryPoint("OpenReader", ReaderLibrary.OpenReader);
+  complete &= ResolveEntryPoint("CloseReader", ReaderLibrary.CloseReader);
+  complete &= ResolveEntryPoint("ReadCardNumberRaw", ReaderLibrary.ReadCardNumberRaw);
+  complete &= ResolveEntryPoint("ReadCardNumber", ReaderLibrary.ReadCardNumber);
+  complete &= ResolveEntryPoint("SetBeepBlinkMode", ReaderLibrary.SetBeepBlinkMode);
+  complete &= ResolveEntryPoint("BeepBlink", ReaderLibrary.BeepBlink);
+  complete &= ResolveEntryPoint("GetReaderInfo", ReaderLibrary.GetReaderInfo);
+  complete &= ResolveEntryPoint("SetWiegand26", ReaderLibrary.SetWiegand26);
+  return complete;
+}
+
+bool BindReaderLibrary() {
+  std::string folder = ReaderLibraryFolder();
+  // The library may load companions of its own by relative name.
+  if (folder.empty() || !platform::SetCurrentDirectory(folder)) return false;
+  ReaderLibraryHandle = platform::DynamicLibrary::Load(folder + kReaderLibraryFileName);
+  if (!ReaderLibraryHandle.IsLoaded()) return false;
+  if (!ResolveEntryPoints()) {
+    UnloadReaderLibrary();
+    return false;
+  }
+  ReaderLibraryMutex = platform::NamedMutex::Create(ReaderLibraryMutexName, true);
+  if (!ReaderLibraryMutex.IsOpen()) {
+    UnloadReaderLibrary();
+    return false;
+  }
+  return true;
+}
+
+// Closes the marker when the module ends.
+struct ReaderLibraryUnit {
+  ~ReaderLibraryUnit() { FinalizeReaderLibraryBinding(); }
+} readerLibraryUnit;
+
+}  // namespace
+
+std::string ReaderLibraryFolder() {
+  if (!folderOverride.empty()) return folderOverride;
+  std::string module = platform::ModuleFileName(reinterpret_cast<const void*>(&LoadReaderLibrary));
+  if (module.empty()) return {};
+  return platform::ExtractFilePath(platform::LongPathName(module));
+}
+
+void SetReaderLibraryFolder(const std::string& folder) {
+  folderOverride = folder;
+  if (!folderOverride.empty() && !platform::IsPathDelimiter(folderOverride.back())) {
+    folderOverride += platform::kPathDelimiter;
+  }
+}
+
+bool LoadReaderLibrary() {
+  try {
+    ReaderLibraryInUse = false;
+    if (platform::NamedMutexExists(ReaderLibraryMutexName)) {
+      ReaderLibraryInUse = true;
+      return false;
+    }
+    UnloadReaderLibrary();
+    try {
+      return BindReaderLibrary();
+    } catch (...) {
+      UnloadReaderLibrary();
+      return false;
+    }
+  } catch (...) {
+    return false;
+  }
+}
+
+bool UnloadReaderLibrary() {
+  if (ReaderLibraryHandle.IsLoaded()) {
+    ReaderLibraryHandle.Free();
+    ReaderLibrary = TReaderLibraryEntryPoints{};
+    if (ReaderLibraryMutex.IsOpen()) ReaderLibraryMutex.Close();
+  }
+  return true;
+}
+
+bool IsReaderLibraryLoaded() { return ReaderLibraryHandle.IsLoaded(); }
+
+void InitializeReaderLibraryBinding() {
+  ReaderLibraryHandle = platform::DynamicLibrary();
+  ReaderLibraryInUse = false;
+  ReaderLibraryMutexName = kReaderLibraryMutexName;
+  ReaderLibraryMutex = platform::NamedMutex();
+  ReaderLibrary = TReaderLibraryEntryPoints{};
+}
+
+void FinalizeReaderLibraryBinding() {
+  UnloadReaderLibrary();
+  ReaderLibraryMutexName.clear();
+}

@@ -1,0 +1,19 @@
+#include "platform/process_info.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+namespace platform {
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+std::string ComputerName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+// There are no terminal-services sessions here.
+std::optional<uint32_t> ProcessSessionId() { return std::nullopt; }
+
+}  // namespace platform

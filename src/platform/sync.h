@@ -1,0 +1,70 @@
+#pragma once
+// Events with bounded waits, threads, the millisecond tick count and sleeping.
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+constexpr uint32_t kInfiniteWait = 0xFFFFFFFFu;
+
+// A manual-reset event: once set it stays signalled until reset.
+// Windows: an unnamed CreateEventW event. POSIX: a mutex and a condition variable.
+class ManualResetEvent {
+public:
+  explicit ManualResetEvent(bool initiallySignalled = false);
+  ~ManualResetEvent();
+  ManualResetEvent(const ManualResetEvent&) = delete;
+  ManualResetEvent& operator=(const ManualResetEvent&) = delete;
+
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // Waits at most timeoutMilliseconds (kInfiniteWait: without limit); true when signalled.
+  bool Wait(uint32_t timeoutMilliseconds) const;
+
+private:
+  struct State;
+  std::unique_ptr<State> FState;
+};
+
+// A joinable thread. Nothing runs until Start; the destructor waits for the thread to end.
+// An exception that leaves the body is swallowed at the thread's top (nothing can take it there).
+// Windows: CreateThread. POSIX: pthread_create.
+class Thread {
+public:
+  Thread() noexcept = default;
+  explicit Thread(std::function<void()> body) { Start(std::move(body)); }
+  ~Thread();
+  Thread(Thread&& other) noexcept;
+  Thread& operator=(Thread&& other) noexcept;  // joins the thread it held first
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Starts the body on a new thread; false if the system could not create one (or one runs).
+  bool Start(std::function<void()> body);
+  bool Joinable() const noexcept { return FHandle != nullptr; }
+  // Waits for the thread to end. Nothing happens when no thread was started or it is joined.
+  void Join() noexcept;
+
+private:
+  void* FHandle = nullptr;  // Windows: HANDLE; POSIX: a heap-held pthread_t
+};
+
+// The calling thread's system identifier.
+uint32_t CurrentThreadId();
+
+// Milliseconds since start-up as 32 bits, wrapping after 49.7 days as GetTickCount does.
+// Windows: GetTickCount(). POSIX: CLOCK_MONOTONIC. A test may add a bias (SetTickCountBias) to
+// bring the wrap near.
+uint32_t TickCount();
+void SetTickCountBias(uint32_t bias);
+
+// Arithmetic across the wrap: the milliseconds from `since` to `now`, and the signed distance
+// a - b in 32-bit signed arithmetic (positive when a lies after b by less than 2^31 ms).
+constexpr uint32_t TicksElapsed(uint32_t since, uint32_t now) { return now - since; }
+constexpr int32_t TickDifference(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b); }
+
+void SleepMilliseconds(uint32_t milliseconds);
+
+}  // namespace platform
