@@ -15,7 +15,8 @@ endfunction()
 # The lane decides what a test executable becomes:
 #  - Linux: one CTest test per test case (discovered when ctest runs);
 #  - win64: one CTest test per executable, run under wine64 with the prefix in the build tree
-#    (each Wine process start costs seconds, so test cases are not split out);
+#    (each Wine process start costs seconds, so test cases are not split out), under a
+#    Russian locale so that Wine runs with the code page and language of the target systems;
 #  - win32: built only, since these machines cannot execute 32-bit programs.
 function(vestrel_register_test target)
   if(NOT WIN32)
@@ -25,7 +26,7 @@ function(vestrel_register_test target)
   elseif(CMAKE_SIZEOF_VOID_P EQUAL 8)
     add_test(NAME ${target} COMMAND ${target} --gtest_color=no)
     set_tests_properties(${target} PROPERTIES
-      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all"
+      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;LC_ALL=ru_RU.UTF-8"
       WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>)
   endif()
 endfunction()
