@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/user_language.h"
 
