@@ -369,6 +369,11 @@ HRESULT Coerce(VARIANT* out, LCID lcid, USHORT flags, VARIANT* source, VARTYPE t
   if (target == VT_UINT) target = VT_UI4;
   if (from == VT_INT) from = VT_I4;
   if (from == VT_UINT) from = VT_UI4;
+  VARIANT mapped = *source;  // plain integers: a shallow copy owns nothing
+  if (from != source->vt) {
+    mapped.vt = from;
+    source = &mapped;
+  }
   if (from == target) return VariantCopy(out, source);
   if ((flags & VARIANT_NOVALUEPROP) && from == VT_DISPATCH && target != VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
 
