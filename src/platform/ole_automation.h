@@ -164,6 +164,7 @@ inline HRESULT HRESULT_FROM_WIN32(unsigned long error) {
 #define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0)
 #define CO_E_CLASSSTRING ((HRESULT)0x800401F3)
 #define CO_E_OBJNOTREG ((HRESULT)0x800401FB)
+#define MK_E_UNAVAILABLE ((HRESULT)0x800401E3)
 #define RPC_E_CHANGED_MODE ((HRESULT)0x80010106)
 
 #define DISP_E_UNKNOWNINTERFACE ((HRESULT)0x80020001)
@@ -670,6 +671,13 @@ HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 void CoUninitialize();
 LPVOID CoTaskMemAlloc(SIZE_T cb);
 void CoTaskMemFree(LPVOID pv);
+
+// Active objects: a process-wide table here (the system's running-object table is machine-wide).
+#define ACTIVEOBJECT_STRONG 0x0
+#define ACTIVEOBJECT_WEAK 0x1
+HRESULT RegisterActiveObject(IUnknown* punk, REFCLSID rclsid, DWORD dwFlags, DWORD* pdwRegister);
+HRESULT RevokeActiveObject(DWORD dwRegister, void* pvReserved);
+HRESULT GetActiveObject(REFCLSID rclsid, void* pvReserved, IUnknown** ppunk);
 
 // Error information of the calling thread.
 HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);

@@ -88,4 +88,26 @@ TEST_F(AutomationClasses, DuplicatesAreRefusedAndRevocationWithdraws) {
   EXPECT_EQ(factory_->References(), 1u);  // every reference taken at registration is back
 }
 
+// Published objects (Windows: the running-object table).
+TEST(OleActiveObject, RegisterFindRevoke) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  auto* object = new ole_test::ValueObject();
+  ComPtr<IUnknown> found;
+  EXPECT_EQ(GetActiveObject(kUnknownClass, nullptr, found.Put()), MK_E_UNAVAILABLE);
+  DWORD cookie = 0;
+  ASSERT_EQ(RegisterActiveObject(object, kUnknownClass, ACTIVEOBJECT_STRONG, &cookie), S_OK);
+  EXPECT_GT(object->References(), 1u);  // a strong registration holds the object
+  ASSERT_EQ(GetActiveObject(kUnknownClass, nullptr, found.Put()), S_OK);
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(found.QueryInterface(IID_IDispatch, dispatch), S_OK);
+  EXPECT_EQ(dispatch.Get(), static_cast<IDispatch*>(object));
+  found.Reset();
+  dispatch.Reset();
+  EXPECT_EQ(RevokeActiveObject(cookie, nullptr), S_OK);
+  EXPECT_EQ(object->References(), 1u);
+  EXPECT_EQ(GetActiveObject(kUnknownClass, nullptr, found.Put()), MK_E_UNAVAILABLE);
+  object->Release();
+  CoUninitialize();
+}
+
 }  // namespace

@@ -58,6 +58,62 @@ class ClassObjects {
   DWORD lastCookie_ = 0;
 };
 
+// Objects published with RegisterActiveObject. A strong registration holds a reference, a weak
+// one does not (its owner revokes it before going away).
+struct ActiveObject {
+  DWORD cookie;
+  CLSID clsid;
+  IUnknown* object;
+  bool strong;
+};
+
+class ActiveObjects {
+ public:
+  static ActiveObjects& Instance() {
+    static ActiveObjects table;
+    return table;
+  }
+
+  DWORD Add(const CLSID& clsid, IUnknown* object, bool strong) {
+    if (strong) object->AddRef();
+    std::lock_guard lock(mutex_);
+    DWORD cookie = ++lastCookie_;
+    objects_.push_back({cookie, clsid, object, strong});
+    return cookie;
+  }
+
+  bool Remove(DWORD cookie) {
+    ActiveObject removed{};
+    {
+      std::lock_guard lock(mutex_);
+      auto it = objects_.begin();
+      while (it != objects_.end() && it->cookie != cookie) ++it;
+      if (it == objects_.end()) return false;
+      removed = *it;
+      objects_.erase(it);
+    }
+    if (removed.strong) removed.object->Release();
+    return true;
+  }
+
+  // The latest registration for the class, with a new reference.
+  IUnknown* Find(const CLSID& clsid) {
+    std::lock_guard lock(mutex_);
+    for (auto it = objects_.rbegin(); it != objects_.rend(); ++it) {
+      if (it->clsid == clsid) {
+        it->object->AddRef();
+        return it->object;
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<ActiveObject> objects_;
+  DWORD lastCookie_ = 0;
+};
+
 struct ApartmentState {
   int initCount = 0;
   bool apartmentThreaded = false;
@@ -110,3 +166,19 @@ void CoUninitialize() {
 LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb ? cb : 1); }
 
 void CoTaskMemFree(LPVOID pv) { std::free(pv); }
+
+HRESULT RegisterActiveObject(IUnknown* punk, REFCLSID rclsid, DWORD dwFlags, DWORD* pdwRegister) {
+  if (!punk || !pdwRegister) return E_INVALIDARG;
+  *pdwRegister = ActiveObjects::Instance().Add(rclsid, punk, !(dwFlags & ACTIVEOBJECT_WEAK));
+  return S_OK;
+}
+
+HRESULT RevokeActiveObject(DWORD dwRegister, void* pvReserved) {
+  return ActiveObjects::Instance().Remove(dwRegister) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT GetActiveObject(REFCLSID rclsid, void* pvReserved, IUnknown** ppunk) {
+  if (!ppunk) return E_INVALIDARG;
+  *ppunk = ActiveObjects::Instance().Find(rclsid);
+  return *ppunk ? S_OK : MK_E_UNAVAILABLE;
+}
