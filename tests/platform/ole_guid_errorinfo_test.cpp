@@ -49,6 +49,10 @@ TEST(OleGuid, MalformedTextsAreRefused) {
   CLSID parsed;
   EXPECT_EQ(CLSIDFromString(OLESTR("4F739246-8166-4CE3-8977-8CA2E7D36E62"), &parsed), CO_E_CLASSSTRING);
   EXPECT_EQ(CLSIDFromProgID(OLESTR("Vestrel.NoSuchClass"), &parsed), CO_E_CLASSSTRING);
+  EXPECT_EQ(CLSIDFromString(OLESTR(""), &parsed), CO_E_CLASSSTRING);
+  parsed = IID_IDispatch;
+  EXPECT_EQ(CLSIDFromString(nullptr, &parsed), S_OK);
+  EXPECT_TRUE(parsed == GUID_NULL);
 }
 
 TEST(OleGuid, NewGuidsAreRandomVersionFour) {
