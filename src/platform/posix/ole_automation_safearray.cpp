@@ -6,6 +6,7 @@
 // dimension 1 (the first index of rgIndices, the first bound given to SafeArrayCreate) is
 // rgsabound[cDims - 1]. Elements are stored with the first index running fastest.
 // A vector (SafeArrayCreateVector) has its data in the same block as the descriptor.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,8 @@ constexpr USHORT kDataDeleted = 0x1000;      // FADF_DATADELETED: a vector's dat
 constexpr USHORT kIgnoredOnCopy = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE;
 constexpr size_t kHiddenBytes = sizeof(GUID);
 constexpr ULONG kMaxLocks = 0xFFFF;
+// Data blocks stay below 2 GB, so that cell counts and byte offsets never wrap around.
+constexpr uint64_t kMaxDataBytes = 0x7FFFFFFF;
 
 // Element size for the types an array may hold; 0 for any other type.
 ULONG ElementSize(VARTYPE vt) {
@@ -100,6 +103,23 @@ void RecordElementType(SAFEARRAY* psa, VARTYPE vt) {
     psa->fFeatures = FADF_HAVEVARTYPE;
     HiddenVartype(psa) = vt;
   }
+}
+
+// The bytes of `cells` elements of `elementSize`; false when that is beyond kMaxDataBytes.
+bool DataBytes(uint64_t cells, ULONG elementSize, size_t* bytes) {
+  if (elementSize && cells > kMaxDataBytes / elementSize) return false;
+  *bytes = static_cast<size_t>(cells * elementSize);
+  return true;
+}
+
+// The element count of the array's bounds, or UINT64_MAX when it is beyond any data block.
+uint64_t CheckedCellCount(const SAFEARRAY* psa) {
+  uint64_t cells = 1;
+  for (USHORT d = 0; d < psa->cDims; ++d) {
+    cells *= psa->rgsabound[d].cElements;
+    if (cells > kMaxDataBytes) return psa->rgsabound[d].cElements ? UINT64_MAX : 0;
+  }
+  return cells;
 }
 
 ULONG CellCount(const SAFEARRAY* psa) {
@@ -193,7 +213,9 @@ HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** ppsaOut) 
 
 HRESULT SafeArrayAllocData(SAFEARRAY* psa) {
   if (!psa) return E_INVALIDARG;
-  psa->pvData = ZeroedBlock(size_t(CellCount(psa)) * psa->cbElements);
+  size_t bytes;
+  if (!DataBytes(CheckedCellCount(psa), psa->cbElements, &bytes)) return E_OUTOFMEMORY;
+  psa->pvData = ZeroedBlock(bytes);
   return psa->pvData ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -212,8 +234,9 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
   ULONG size = ElementSize(vt);
-  if (vt == VT_RECORD || !size) return nullptr;
-  SAFEARRAY* psa = AllocateDescriptor(1, size_t(size) * cElements);
+  size_t bytes;
+  if (vt == VT_RECORD || !size || !DataBytes(cElements, size, &bytes)) return nullptr;
+  SAFEARRAY* psa = AllocateDescriptor(1, bytes);
   if (!psa) return nullptr;
   RecordElementType(psa, vt);
   psa->fFeatures |= kCreatedAsVector | KindFeature(vt);
@@ -226,15 +249,21 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
 
 HRESULT SafeArrayLock(SAFEARRAY* psa) {
   if (!psa) return E_INVALIDARG;
-  if (psa->cLocks >= kMaxLocks) return E_UNEXPECTED;
-  ++psa->cLocks;
+  std::atomic_ref<ULONG> locks(psa->cLocks);
+  if (locks.fetch_add(1) >= kMaxLocks) {
+    locks.fetch_sub(1);
+    return E_UNEXPECTED;
+  }
   return S_OK;
 }
 
 HRESULT SafeArrayUnlock(SAFEARRAY* psa) {
   if (!psa) return E_INVALIDARG;
-  if (psa->cLocks == 0) return E_UNEXPECTED;
-  --psa->cLocks;
+  std::atomic_ref<ULONG> locks(psa->cLocks);
+  if (locks.fetch_sub(1) == 0) {
+    locks.fetch_add(1);
+    return E_UNEXPECTED;
+  }
   return S_OK;
 }
 
@@ -407,7 +436,8 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   }
   if (FAILED(hr)) return hr;
   std::memcpy(copy->rgsabound, psa->rgsabound, sizeof(SAFEARRAYBOUND) * psa->cDims);
-  copy->pvData = ZeroedBlock(size_t(CellCount(psa)) * psa->cbElements);
+  size_t bytes = 0;
+  if (DataBytes(CheckedCellCount(psa), psa->cbElements, &bytes)) copy->pvData = ZeroedBlock(bytes);
   if (!copy->pvData) {
     SafeArrayDestroyDescriptor(copy);
     return E_OUTOFMEMORY;
@@ -436,7 +466,8 @@ HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew) {
     ReleaseCells(psa, static_cast<ULONG>(slice * newCount));
   } else if (newCount > oldCount) {
     size_t oldBytes = slice * oldCount * psa->cbElements;
-    size_t newBytes = slice * newCount * psa->cbElements;
+    size_t newBytes;
+    if (!DataBytes(uint64_t(slice) * newCount, psa->cbElements, &newBytes)) return E_OUTOFMEMORY;
     void* data = ZeroedBlock(newBytes);
     if (!data) return E_OUTOFMEMORY;
     if (psa->pvData && oldBytes) std::memcpy(data, psa->pvData, oldBytes);
