@@ -53,6 +53,9 @@ function(vestrel_add_version_info target)
     endif()
   endforeach()
   set(INFO_TRANSLATION "041904E3")
+  # The record's bounds (kept out of the template, where configure_file would read them).
+  set(INFO_BEGIN_MARKER "@@VESTREL-VERSION-INFO-BEGIN@@")
+  set(INFO_END_MARKER "@@VESTREL-VERSION-INFO-END@@")
   set(texts
     CompanyName "${INFO_COMPANY_NAME}"
     FileDescription "${INFO_FILE_DESCRIPTION}"
