@@ -53,7 +53,9 @@ private:
 };
 
 std::string Tail() {
-  return "_" + platform::ComputerName() + "_" + std::to_string(ProcessSessionId()) + ".log";
+  std::string tail(1, '_');
+  tail.append(platform::ComputerName()).append("_").append(std::to_string(ProcessSessionId())).append(".log");
+  return tail;
 }
 
 }  // namespace
