@@ -1,0 +1,153 @@
+#pragma once
+// The binary contract between a host and the Vestrel plug-in.
+//
+// A host calls the plug-in by member name: it fills a chain of parameter blocks (TParams)
+// and hands the first block, with an optional context object, to the call handler it got
+// from the plug-in's control object. The block layout below is shared memory between the
+// two sides, so every field sits at a fixed offset. The product is a 32-bit library; the
+// 32-bit offsets are the contract. 64-bit builds keep the same fields in the same order with
+// natural alignment.
+//
+// Hosts written in C++ include this header (with src/ and include/ on the include path).
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <type_traits>
+
+#include "platform/ole_automation.h"
+
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+namespace vestrel {
+
+// Parameter 2 of a call block: what to do with the member named in parameter 1.
+enum CallKind : int32_t {
+  kCallMethod = 1,
+  kCallPropertyGet = 2,
+  kCallPropertySet = 3,
+};
+
+// Parameter indices of a call block.
+enum ParamIndex : int32_t {
+  kParamResult = 0,         // the call's result
+  kParamMemberName = 1,     // the member name (a string)
+  kParamCallKind = 2,       // a CallKind
+  kParamFirstArgument = 3,  // the member's arguments follow; for a property set, the new value
+};
+
+// Arguments a block can hold in storage it allocated itself.
+constexpr int32_t kOwnedArgumentCapacity = 50;
+
+// Host 8-bit strings: reference-counted, zero-terminated texts in the host's code page. A
+// string reference points at the first character; a header of two 32-bit fields precedes
+// it. A reference count of -1 marks a string that is never counted nor freed by its reader
+// (a constant); a reader that wants to keep such a text copies it.
+constexpr std::ptrdiff_t kHostStringLengthOffset = -4;
+constexpr std::ptrdiff_t kHostStringRefCountOffset = -8;
+constexpr std::size_t kHostStringHeaderSize = 8;
+constexpr int32_t kHostStringConstantRefCount = -1;
+
+// A host object starts with its class reference. The class name is a length-prefixed
+// short string reached through the class reference's class-name slot: offset -44 in the
+// 32-bit host generation this plug-in serves; the 64-bit lane uses slots twice as wide.
+constexpr std::ptrdiff_t kHostClassNameSlotOffset = sizeof(void*) == 4 ? -44 : -88;
+
+}  // namespace vestrel
+
+// Interfaces the host meets (declared with their operations elsewhere).
+inline constexpr IID IID_IPluginControl = {
+    0x5840E4CB, 0xF596, 0x489A, {0xBD, 0x0C, 0x66, 0xF4, 0xD4, 0x31, 0x12, 0x53}};
+inline constexpr IID IID_IBaseDllObj = {
+    0x07573EC1, 0x327D, 0x47C7, {0x8B, 0x5F, 0x13, 0xC6, 0x29, 0x8F, 0xBC, 0x2F}};
+inline constexpr IID IID_ISafeArray = {
+    0xC71ED758, 0x08C7, 0x4ACB, {0x94, 0x97, 0x12, 0x0F, 0xDB, 0xCF, 0xDD, 0x21}};
+
+// The parameter block. A host builds blocks itself (zero-filled, fields set directly) or
+// receives blocks the plug-in made. The member operations are the plug-in's own; they are
+// defined inside the plug-in (src/host/params.cpp), and a host only touches the fields.
+//
+// Arguments live in an automation parameter record (DISPPARAMS) in one of two modes:
+//  - owned (OwnsArgs true): a record with room for kOwnedArgumentCapacity variants,
+//    arguments in call order (argument i is element i);
+//  - borrowed (OwnsArgs false): the caller's record of an automation call, arguments in
+//    reverse order (argument i is element count - 1 - i), possibly by reference.
+struct TParams {
+  const void* ClassRef;     // the block's class: the host's, or the plug-in's own marker
+  DISPPARAMS* Args;         // the argument record, or null
+  int32_t ErrorCode;        // 0 = no error
+  char* Name;               // the member name: a host 8-bit string, or null (empty)
+  uint16_t CallKind;        // the automation layer's call flags
+  bool HasError;
+  uint8_t Reserved1[5];
+  VARIANT ErrorSource;      // the error's source text
+  VARIANT ErrorText;        // the error's description
+  VARIANT* ResultRef;       // the caller's result variant, or null
+  IUnknown* Sink;           // the host's event sink; not reference-counted by the block
+  TParams* Next;            // the next block of the chain, owned by this block
+  bool OwnsArgs;            // Args was allocated by this block
+  uint8_t Reserved2[3];
+
+  // The plug-in's operations on a block.
+  void Create();                                    // initial state of a new block
+  void AllocArgs();                                 // owned storage, unless a record exists
+  void AttachArgs(DISPPARAMS* record);              // borrow the caller's record
+  int32_t Count() const;                            // argument count, 0 without a record
+  void GetParam(int32_t index, VARIANT& value) const;
+  void SetParam(int32_t index, const VARIANT& value);
+  void AddParam(const VARIANT& value);
+  bool SetError(int32_t code);                      // returns HasError
+  void Clear();
+  void SetException(const std::exception& error) noexcept;
+  void SetExceptionText(const std::string& message) noexcept;  // a failure that is no exception object
+  [[noreturn]] void RaiseText(const std::string& text) const;
+  void Destroy();
+
+  std::string GetName() const;                      // Name as a text in the host code page
+  void SetName(const std::string& name);            // only on blocks the plug-in made
+  bool IsPluginBlock() const;                       // ClassRef is the plug-in's marker
+};
+
+// Whatever calls a block chain: the plug-in's dispatcher, or the exception-safe call entry
+// that wraps it. It takes the first block and an optional context object (a host task).
+using TCallHandler = BOOL(WINAPI*)(TParams* params, IUnknown* context);
+
+static_assert(std::is_standard_layout_v<TParams> && std::is_trivially_copyable_v<TParams>,
+              "the block is plain shared memory");
+
+// The 32-bit contract.
+static_assert(sizeof(void*) != 4 || sizeof(VARIANT) == 16);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, ClassRef) == 0);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, Args) == 4);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, ErrorCode) == 8);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, Name) == 12);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, CallKind) == 16);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, HasError) == 18);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, ErrorSource) == 24);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, ErrorText) == 40);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, ResultRef) == 56);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, Sink) == 60);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, Next) == 64);
+static_assert(sizeof(void*) != 4 || offsetof(TParams, OwnsArgs) == 68);
+static_assert(sizeof(void*) != 4 || sizeof(TParams) == 72);
+static_assert(sizeof(void*) != 4 || sizeof(DISPPARAMS) == 16);
+
+// The 64-bit lanes: the same fields, naturally aligned.
+static_assert(sizeof(void*) != 8 || sizeof(VARIANT) == 24);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, ClassRef) == 0);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, Args) == 8);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, ErrorCode) == 16);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, Name) == 24);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, CallKind) == 32);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, HasError) == 34);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, ErrorSource) == 40);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, ErrorText) == 64);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, ResultRef) == 88);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, Sink) == 96);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, Next) == 104);
+static_assert(sizeof(void*) != 8 || offsetof(TParams, OwnsArgs) == 112);
+static_assert(sizeof(void*) != 8 || sizeof(TParams) == 120);
+static_assert(sizeof(void*) != 8 || sizeof(DISPPARAMS) == 24);
