@@ -121,7 +121,16 @@ void TParams::AllocArgs() {
   OwnsArgs = true;
 }
 
-void TParams::AttachArgs(DISPPARAMS* record) { Args = record; }
+void TParams::AttachArgs(DISPPARAMS* record) {
+  // Storage the block owns is let go first: the caller's record must never be mistaken
+  // for it (and freed as such) later.
+  if (OwnsArgs && Args != nullptr && IsPluginBlock()) {
+    for (int32_t index = 0; index < Count(); ++index) EmptyVariant(Args->rgvarg[index]);
+    std::unique_ptr<TOwnedArgs> owned(reinterpret_cast<TOwnedArgs*>(Args));
+  }
+  Args = record;
+  OwnsArgs = false;
+}
 
 int32_t TParams::Count() const { return Args == nullptr ? 0 : static_cast<int32_t>(Args->cArgs); }
 

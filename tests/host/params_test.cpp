@@ -146,6 +146,19 @@ TEST(ParamsBorrowed, ArgumentsAreStoredInReverseOrder) {
   EXPECT_EQ(Text(Param(*block, 2)), WideString(OLESTR("c")));
 }
 
+TEST(ParamsBorrowed, AttachingReleasesOwnedStorage) {
+  CallerRecord caller({OleVariant(1), OleVariant(2)});
+  TParamsPtr block = MakeParams();
+  block->AddParam(OleVariant(OLESTR("owned")));
+  block->AttachArgs(&caller.Record);
+  EXPECT_FALSE(block->OwnsArgs);
+  EXPECT_EQ(block->Count(), 2);
+  EXPECT_EQ(IntParam(*block, 1), 2);
+  block.reset();  // must leave the caller's record alone
+  EXPECT_EQ(caller.Record.cArgs, 2u);
+  EXPECT_EQ(caller.Values[0].lVal, 2);
+}
+
 TEST(ParamsBorrowed, SetParamWritesThroughByReferenceArguments) {
   LONG integer = 1;
   double real = 1.5;

@@ -234,6 +234,19 @@ TEST_F(VariantStream, HostStringsReadBackAsOleStrings) {
   EXPECT_EQ(WideString(back.bstrVal), WideFromUtf8("Код"));
 }
 
+TEST_F(VariantStream, ByReferenceArraysReadBackAsArrays) {
+  SafeArrayPtr array = MakeArray(VT_I4, {{0, 0}});
+  SAFEARRAY* pointer = array.Get();
+  VARIANT reference;
+  VariantInit(&reference);
+  reference.vt = VT_ARRAY | VT_I4 | VT_BYREF;
+  reference.pparray = &pointer;
+  const Bytes bytes = Written(reference);
+  EXPECT_EQ(Int32At(bytes, 0), 0x6003);
+  OleVariant back = ReadBack(bytes);
+  EXPECT_EQ(back.vt, VT_ARRAY | VT_I4);
+}
+
 TEST_F(VariantStream, ArraysKeepNonZeroLowerBounds) {
   SafeArrayPtr array = MakeArray(VT_R8, {{1, 4}});
   for (LONG i = 1; i <= 4; ++i) {
