@@ -41,7 +41,7 @@ bool ResolveEntryPoints() {
 bool BindReaderLibrary() {
   std::string folder = ReaderLibraryFolder();
   // The library may load companions of its own by relative name.
-  if (folder.empty() || !platform::SetCurrentDirectory(folder)) return false;
+  if (folder.empty() || !platform::ChangeCurrentDirectory(folder)) return false;
   ReaderLibraryHandle = platform::DynamicLibrary::Load(folder + kReaderLibraryFileName);
   if (!ReaderLibraryHandle.IsLoaded()) return false;
   if (!ResolveEntryPoints()) {

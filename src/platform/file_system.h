@@ -20,7 +20,7 @@ bool IsPathDelimiter(char c);
 
 std::string CurrentDirectory();
 // False (LastSystemError set) when the folder cannot become the current directory.
-bool SetCurrentDirectory(const std::string& path);
+bool ChangeCurrentDirectory(const std::string& path);
 
 // The full file name of the module (executable or library) that contains the address.
 // Windows: GetModuleHandleExA(FROM_ADDRESS) + GetModuleFileNameA. POSIX: dladdr, made absolute.

@@ -16,4 +16,9 @@ std::string ComputerName();
 // always the case on POSIX.
 std::optional<uint32_t> ProcessSessionId();
 
+// The process's environment variables (Windows: GetEnvironmentVariableA / SetEnvironmentVariableA;
+// POSIX: getenv / setenv). Child processes inherit what is set here.
+std::optional<std::string> EnvironmentVariable(const std::string& name);
+bool PutEnvironmentVariable(const std::string& name, const std::string& value);
+
 }  // namespace platform

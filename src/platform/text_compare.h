@@ -15,6 +15,10 @@ namespace platform {
 int CompareText(std::string_view a, std::string_view b, bool ignoreCase);
 inline bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b, true) == 0; }
 
+// The code page the comparison reads the bytes in: the user locale's ANSI code page on Windows
+// (GetACP), 1251 elsewhere.
+unsigned TextCompareCodePage();
+
 std::string UpperCaseText(std::string_view text);
 std::string LowerCaseText(std::string_view text);
 

@@ -16,7 +16,7 @@ std::string CurrentDirectory() {
   return path ? std::string(path.get()) : std::string();
 }
 
-bool SetCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+bool ChangeCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
 
 std::string ModuleFileName(const void* addressInModule) {
   Dl_info info{};

@@ -3,6 +3,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace platform {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
@@ -15,5 +17,18 @@ std::string ComputerName() {
 
 // There are no terminal-services sessions here.
 std::optional<uint32_t> ProcessSessionId() { return std::nullopt; }
+
+}  // namespace platform
+
+namespace platform {
+
+std::optional<std::string> EnvironmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+bool PutEnvironmentVariable(const std::string& name, const std::string& value) {
+  return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
 
 }  // namespace platform

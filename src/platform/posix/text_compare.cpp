@@ -71,6 +71,8 @@ int CompareText(std::string_view a, std::string_view b, bool ignoreCase) {
   return 0;
 }
 
+unsigned TextCompareCodePage() { return 1251; }
+
 std::string UpperCaseText(std::string_view text) {
   std::string result(text);
   for (char& c : result) c = static_cast<char>(Tables().Upper[static_cast<uint8_t>(c)]);

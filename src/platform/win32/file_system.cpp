@@ -15,7 +15,7 @@ std::string CurrentDirectory() {
   return path;
 }
 
-bool SetCurrentDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
+bool ChangeCurrentDirectory(const std::string& path) { return SetCurrentDirectoryA(path.c_str()) != 0; }
 
 namespace {
 

@@ -1,0 +1,132 @@
+// The reader simulator that stands in for prx08.dll in tests and demos: what it answers through
+// the entry points the plug-in binds, and its control interface.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "parsec/reader_library.h"
+#include "platform/file_system.h"
+#include "platform/process_info.h"
+#include "platform/sync.h"
+#include "simulator_control.h"
+
+namespace {
+
+class Prx08Simulator : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Simulator.IsLoaded());
+    Simulator.Reset();
+    Library = platform::DynamicLibrary::Load(PRX08_SIMULATOR_FILE);
+    ASSERT_TRUE(Library.IsLoaded());
+    Enumerate = Library.ResolveAs<TReaderEnumerate>("Enumerate");
+    OpenReader = Library.ResolveAs<TReaderOpenReader>("OpenReader");
+    CloseReader = Library.ResolveAs<TReaderCloseReader>("CloseReader");
+    ReadRaw = Library.ResolveAs<TReaderReadCardNumberRaw>("ReadCardNumberRaw");
+    Read = Library.ResolveAs<TReaderReadCardNumber>("ReadCardNumber");
+    BeepBlink = Library.ResolveAs<TReaderBeepBlink>("BeepBlink");
+    ASSERT_TRUE(Enumerate && OpenReader && CloseReader && ReadRaw && Read && BeepBlink);
+  }
+  // The card read now from the reader, or -1 when none was delivered.
+  int64_t ReadNow(int16_t reader) {
+    uint32_t card = 0;
+    return Read(reader, &card) == 0 ? static_cast<int64_t>(card) : -1;
+  }
+  SimulatorControl Simulator;
+  platform::DynamicLibrary Library;
+  TReaderEnumerate Enumerate = nullptr;
+  TReaderOpenReader OpenReader = nullptr;
+  TReaderCloseReader CloseReader = nullptr;
+  TReaderReadCardNumberRaw ReadRaw = nullptr;
+  TReaderReadCardNumber Read = nullptr;
+  TReaderBeepBlink BeepBlink = nullptr;
+};
+
+TEST_F(Prx08Simulator, CardsArePresentedTappedAndRemovedPerReader) {
+  Simulator.SetReaderCount(2);
+  EXPECT_EQ(Enumerate(), 2);
+  EXPECT_EQ(ReadNow(0), -1) << "a reader not opened reads nothing";
+  OpenReader(0);
+  OpenReader(1);
+  EXPECT_TRUE(Simulator.IsReaderOpen(1));
+  EXPECT_EQ(ReadNow(0), -1);
+
+  Simulator.PresentCard(0, 0x1234ABCDu);
+  EXPECT_EQ(ReadNow(0), 0x1234ABCD);
+  EXPECT_EQ(ReadNow(0), 0x1234ABCD) << "a card held on the reader is read again";
+  EXPECT_EQ(ReadNow(1), -1) << "the other reader has no card";
+  Simulator.RemoveCard(0);
+  EXPECT_EQ(ReadNow(0), -1);
+
+  Simulator.TapCard(1, 0x00A1B2C3u);
+  EXPECT_EQ(ReadNow(1), 0x00A1B2C3);
+  EXPECT_EQ(ReadNow(1), -1) << "a tapped card is read once";
+  EXPECT_EQ(Simulator.CallCount("CardsDelivered"), 3);
+  EXPECT_EQ(Simulator.CallCount("ReadCardNumber"), 8);
+
+  CloseReader(1);
+  EXPECT_FALSE(Simulator.IsReaderOpen(1));
+}
+
+TEST_F(Prx08Simulator, RawReadsAreCheckedForTheAgreedBufferLength) {
+  OpenReader(0);
+  uint8_t buffer[100] = {};
+  uint16_t value = 0, length = 99;
+  EXPECT_EQ(ReadRaw(0, &value, buffer, &length), 1) << "no card";
+  Simulator.PresentCard(0, 0x01020304u);
+  length = 99;
+  EXPECT_EQ(ReadRaw(0, &value, buffer, &length), 0);
+  EXPECT_EQ(buffer[0], 1);
+  EXPECT_EQ(buffer[3], 4);
+  EXPECT_EQ(ReadNow(0), 0x01020304) << "a raw read leaves the card to the numeric read";
+  Simulator.ResetLog();
+  length = 100;
+  EXPECT_NE(ReadRaw(0, &value, buffer, &length), 0);
+  EXPECT_EQ(Simulator.CallLog(), "ReadCardNumberRaw 0 bad-arguments length=100\n");
+}
+
+TEST_F(Prx08Simulator, ScriptsPlayCardsAtTheirTimes) {
+  int32_t events = Simulator.LoadScriptText(
+      "# readers and cards\n"
+      "0 readers 2\n"
+      "0 present 1 00A1B2C3\n"
+      "150 remove 1   # the card leaves\n"
+      "150 tap 0 FF\n");
+  ASSERT_EQ(events, 4);
+  EXPECT_EQ(Enumerate(), 2);
+  OpenReader(0);
+  OpenReader(1);
+  EXPECT_EQ(ReadNow(1), 0x00A1B2C3);
+  EXPECT_EQ(ReadNow(0), -1);
+  platform::SleepMilliseconds(250);
+  EXPECT_EQ(ReadNow(1), -1);
+  EXPECT_EQ(ReadNow(0), 0xFF);
+  EXPECT_EQ(ReadNow(0), -1);
+}
+
+TEST_F(Prx08Simulator, ABadScriptLineIsReportedByNumberAndChangesNothing) {
+  EXPECT_EQ(Simulator.LoadScriptText("0 readers 3\n\n10 present 0 XYZ\n"), -3);
+  EXPECT_EQ(Simulator.LoadScriptText("0 jump 1\n"), -1);
+  EXPECT_EQ(Simulator.LoadScriptText("0 remove 1 2\n"), -1);
+  EXPECT_EQ(Enumerate(), 1) << "the reader count stays at its default";
+  EXPECT_EQ(Simulator.LoadScript("no such script file"), -1);
+}
+
+TEST_F(Prx08Simulator, ScriptFilesAndTheCallLog) {
+  std::string path = platform::TempDirectory() + "vestrel_script_" + std::to_string(platform::CurrentProcessId()) + ".txt";
+  { std::ofstream(path) << "0 readers 0\n"; }
+  EXPECT_EQ(Simulator.LoadScript(path), 1);
+  std::filesystem::remove(path);
+  EXPECT_EQ(Enumerate(), 0);
+  Simulator.SetReaderCount(1);
+  OpenReader(0);
+  BeepBlink(0);
+  CloseReader(0);
+  EXPECT_EQ(Simulator.CallLog(), "Enumerate -> 0\nOpenReader 0\nBeepBlink 0\nCloseReader 0\n");
+  Simulator.ResetLog();
+  EXPECT_EQ(Simulator.CallLog(), "");
+  EXPECT_EQ(Simulator.CallCount("OpenReader"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#include "simulator_control.h"
+
+#include <vector>
+
+namespace {
+using NoArguments = int32_t(PLATFORM_STDCALL*)();
+using OneInteger = int32_t(PLATFORM_STDCALL*)(int32_t);
+using ReaderAndCode = int32_t(PLATFORM_STDCALL*)(int32_t, uint32_t);
+using OneText = int32_t(PLATFORM_STDCALL*)(const char*);
+using TextBuffer = int32_t(PLATFORM_STDCALL*)(char*, int32_t);
+}  // namespace
+
+SimulatorControl::SimulatorControl() : FLibrary(platform::DynamicLibrary::Load(PRX08_SIMULATOR_FILE)) {}
+
+void SimulatorControl::Reset() { Get<NoArguments>("SimReset")(); }
+void SimulatorControl::SetReaderCount(int32_t count) { Get<OneInteger>("SimSetReaderCount")(count); }
+void SimulatorControl::PresentCard(int32_t reader, uint32_t code) { Get<ReaderAndCode>("SimPresentCard")(reader, code); }
+void SimulatorControl::TapCard(int32_t reader, uint32_t code) { Get<ReaderAndCode>("SimTapCard")(reader, code); }
+void SimulatorControl::RemoveCard(int32_t reader) { Get<OneInteger>("SimRemoveCard")(reader); }
+bool SimulatorControl::IsReaderOpen(int32_t reader) { return Get<OneInteger>("SimIsReaderOpen")(reader) != 0; }
+int32_t SimulatorControl::LoadScriptText(const std::string& script) {
+  return Get<OneText>("SimLoadScriptText")(script.c_str());
+}
+int32_t SimulatorControl::LoadScript(const std::string& path) { return Get<OneText>("SimLoadScript")(path.c_str()); }
+int32_t SimulatorControl::CallCount(const std::string& name) { return Get<OneText>("SimGetCallCount")(name.c_str()); }
+void SimulatorControl::ResetLog() { Get<NoArguments>("SimResetLog")(); }
+
+std::string SimulatorControl::CallLog() {
+  auto getLog = Get<TextBuffer>("SimGetCallLog");
+  int32_t length = getLog(nullptr, 0);
+  std::vector<char> buffer(static_cast<size_t>(length) + 1);
+  getLog(buffer.data(), static_cast<int32_t>(buffer.size()));
+  return std::string(buffer.data());
+}

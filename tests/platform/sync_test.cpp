@@ -1,0 +1,110 @@
+#include "platform/sync.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+
+namespace {
+
+using platform::ManualResetEvent;
+using platform::Thread;
+using platform::TickCount;
+
+TEST(ManualResetEvent, WaitTimesOutWhenNotSignalled) {
+  ManualResetEvent event;
+  EXPECT_FALSE(event.IsSet());
+  uint32_t start = TickCount();
+  EXPECT_FALSE(event.Wait(60));
+  // Tick counts may have a coarse grain; the wait must not end far too early.
+  EXPECT_GE(platform::TicksElapsed(start, TickCount()), 40u);
+  EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(ManualResetEvent, StaysSignalledUntilReset) {
+  ManualResetEvent event(true);
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_TRUE(event.Wait(0)) << "a manual-reset event is not consumed by a wait";
+  event.Reset();
+  EXPECT_FALSE(event.Wait(0));
+  event.Set();
+  EXPECT_TRUE(event.IsSet());
+}
+
+TEST(ManualResetEvent, ReleasesAWaiterOnAnotherThread) {
+  ManualResetEvent started, go;
+  std::atomic<bool> released{false};
+  Thread waiter([&] {
+    started.Set();
+    released = go.Wait(platform::kInfiniteWait);
+  });
+  ASSERT_TRUE(started.Wait(10000));
+  platform::SleepMilliseconds(20);
+  EXPECT_FALSE(released.load());
+  go.Set();
+  waiter.Join();
+  EXPECT_TRUE(released.load());
+}
+
+TEST(Thread, RunsTheBodyAndJoins) {
+  std::atomic<int> runs{0};
+  std::atomic<uint32_t> bodyThread{0};
+  Thread thread;
+  EXPECT_FALSE(thread.Joinable());
+  ASSERT_TRUE(thread.Start([&] {
+    bodyThread = platform::CurrentThreadId();
+    ++runs;
+  }));
+  EXPECT_TRUE(thread.Joinable());
+  EXPECT_FALSE(thread.Start([] {})) << "one thread per object";
+  thread.Join();
+  EXPECT_FALSE(thread.Joinable());
+  EXPECT_EQ(runs.load(), 1);
+  EXPECT_NE(bodyThread.load(), platform::CurrentThreadId());
+  thread.Join();  // joining again does nothing
+}
+
+TEST(Thread, SwallowsAnExceptionOfTheBodyAndDestructorJoins) {
+  std::atomic<bool> finished{false};
+  {
+    Thread thrower([] { throw std::runtime_error("lost"); });
+    Thread sleeper([&] {
+      platform::SleepMilliseconds(30);
+      finished = true;
+    });
+  }
+  EXPECT_TRUE(finished.load());
+}
+
+TEST(TickCount, AdvancesWithSleep) {
+  uint32_t start = TickCount();
+  platform::SleepMilliseconds(50);
+  uint32_t elapsed = platform::TicksElapsed(start, TickCount());
+  EXPECT_GE(elapsed, 40u);
+  EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(TickCount, ArithmeticAcrossTheWrap) {
+  EXPECT_EQ(platform::TicksElapsed(0xFFFFFF00u, 0x00000100u), 0x200u);
+  EXPECT_EQ(platform::TickDifference(0x00000100u, 0xFFFFFF00u), 0x200);
+  EXPECT_EQ(platform::TickDifference(0xFFFFFF00u, 0x00000100u), -0x200);
+  // Remaining time of an interval started just before the wrap, read just after it.
+  uint32_t accepted = 0xFFFFFC18u;  // 1000 ms before the wrap
+  EXPECT_EQ(platform::TickDifference(accepted + 2000u, 0x000001F4u), 500);
+  EXPECT_EQ(platform::TickDifference(accepted + 2000u, 0x000003E8u), 0);
+}
+
+TEST(TickCount, BiasBringsTheWrapNearAndTheCountWraps) {
+  uint32_t plain = TickCount();
+  platform::SetTickCountBias(0u - plain - 30u);  // the count now reads 30 ms before the wrap
+  uint32_t before = TickCount();
+  EXPECT_GE(before, 0xFFFFFF00u);
+  platform::SleepMilliseconds(80);
+  uint32_t after = TickCount();
+  platform::SetTickCountBias(0);
+  EXPECT_LT(after, 0x10000u) << "the count wrapped to small values";
+  EXPECT_GE(platform::TicksElapsed(before, after), 60u);
+  EXPECT_GT(platform::TickDifference(after, before), 0);
+}
+
+}  // namespace
