@@ -85,8 +85,8 @@ TEST_F(ReaderLibraryBinding, AfterALoadTheCurrentDirectoryIsTheLibrarysFolder) {
   ASSERT_FALSE(platform::FileExists(kReaderLibraryFileName));
   ASSERT_TRUE(LoadReaderLibrary());
   EXPECT_TRUE(platform::FileExists(kReaderLibraryFileName)) << "found by its relative name";
-  EXPECT_EQ(platform::LongPathName(platform::CurrentDirectory() + platform::kPathDelimiter),
-            platform::LongPathName(kSimulatorFolder));
+  EXPECT_EQ((std::filesystem::path(platform::CurrentDirectory()) / "").lexically_normal(),
+            std::filesystem::path(kSimulatorFolder).lexically_normal());
   UnloadReaderLibrary();
   EXPECT_TRUE(platform::FileExists(kReaderLibraryFileName)) << "the directory is not restored";
 }

@@ -5,6 +5,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <mutex>
+#include <cctype>
+#include <set>
+
 namespace platform {
 namespace {
 
@@ -15,6 +20,17 @@ HINSTANCE ThisModule() {
   return module;
 }
 
+// The names this module registered. Some systems let any module unregister a global class; the
+// rendezvous keeps the stricter rule that only the registering module withdraws a name.
+std::mutex ownNamesLock;
+std::set<std::string> ownNames;
+
+std::string Key(const std::string& name) {
+  std::string key = name;
+  std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return key;
+}
+
 }  // namespace
 
 bool RegisterRendezvous(const std::string& name, const void* address) {
@@ -23,7 +39,10 @@ bool RegisterRendezvous(const std::string& name, const void* address) {
   windowClass.lpfnWndProc = reinterpret_cast<WNDPROC>(const_cast<void*>(address));
   windowClass.hInstance = ThisModule();
   windowClass.lpszClassName = name.c_str();
-  return RegisterClassA(&windowClass) != 0;
+  if (!RegisterClassA(&windowClass)) return false;
+  std::lock_guard guard(ownNamesLock);
+  ownNames.insert(Key(name));
+  return true;
 }
 
 const void* LookupRendezvous(const std::string& name) {
@@ -32,6 +51,13 @@ const void* LookupRendezvous(const std::string& name) {
   return reinterpret_cast<const void*>(windowClass.lpfnWndProc);
 }
 
-bool UnregisterRendezvous(const std::string& name) { return UnregisterClassA(name.c_str(), ThisModule()) != 0; }
+bool UnregisterRendezvous(const std::string& name) {
+  std::lock_guard guard(ownNamesLock);
+  auto own = ownNames.find(Key(name));
+  if (own == ownNames.end()) return false;
+  if (!UnregisterClassA(name.c_str(), ThisModule())) return false;
+  ownNames.erase(own);
+  return true;
+}
 
 }  // namespace platform
