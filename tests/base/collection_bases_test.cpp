@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -93,6 +94,70 @@ TEST(CollectionItemInterface, QueryInterfaceAnswersTheInterfaceTable) {
   EXPECT_EQ(none, nullptr);
   EXPECT_EQ(item->QueryInterface(IID_IProbe, nullptr), E_POINTER);
   EXPECT_EQ(item->RefCount(), 1);
+}
+
+TEST(CollectionItemInterface, FurtherInterfacesShareTheItemsCount) {
+  TProbeList list;
+  TProbeItem* item = list.AddProbe();
+  IProbe* probe = nullptr;
+  ASSERT_EQ(item->QueryInterface(IID_IProbe, reinterpret_cast<void**>(&probe)), S_OK);
+  EXPECT_EQ(item->RefCount(), 2);
+  EXPECT_EQ(probe->AddRef(), 3u);
+  EXPECT_EQ(probe->Release(), 2u);
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(probe->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+  EXPECT_EQ(unknown, static_cast<IUnknown*>(static_cast<TCollectionItemInterface*>(item)))
+      << "one identity for every interface";
+  unknown->Release();
+  item->ReleaseItem();
+  EXPECT_EQ(gLiveItems, 1);
+  EXPECT_EQ(probe->Release(), 0u);
+  EXPECT_EQ(gLiveItems, 0);
+}
+
+namespace {
+
+// An item whose interface method fails the way interface methods report exceptions.
+class TFailingItem : public TCollectionItemInterface {
+public:
+  using TCollectionItemInterface::TCollectionItemInterface;
+  HRESULT Fail(const std::exception& error) { return SafeCallException(error); }
+  HRESULT FailWithCurrent() {
+    try {
+      throw 42;
+    } catch (...) {
+      return SafeCallException();
+    }
+  }
+};
+
+std::pair<WideString, GUID> ThreadErrorInfo(WideString* helpFile = nullptr) {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Put()) != S_OK || !info)
+    return {};
+  OleString description, help;
+  GUID guid{};
+  info->GetDescription(description.Put());
+  info->GetGUID(&guid);
+  info->GetHelpFile(help.Put());
+  if (helpFile)
+    *helpFile = help.Str();
+  return {description.Str(), guid};
+}
+
+}  // namespace
+
+TEST(CollectionItemInterface, ExceptionsBecomeAutomationErrorInformation) {
+  TCollection list(ItemClassOf<TFailingItem>());
+  auto* item = static_cast<TFailingItem*>(list.Add());
+  EXPECT_EQ(item->Fail(EConvertError(AnsiFromUtf8("Ошибка преобразования"))), E_UNEXPECTED);
+  WideString helpFile = OLESTR("x");
+  const auto [description, guid] = ThreadErrorInfo(&helpFile);
+  EXPECT_EQ(description, WideFromUtf8("Ошибка преобразования"));
+  EXPECT_TRUE(IsEqualGUID(guid, GUID_NULL));
+  EXPECT_TRUE(helpFile.empty());
+  EXPECT_EQ(item->FailWithCurrent(), E_UNEXPECTED);
+  EXPECT_FALSE(ThreadErrorInfo().first.empty()) << "a foreign exception still leaves a description";
 }
 
 TEST(CollectionItemInterface, CountsAtomicallyAcrossThreads) {
