@@ -119,6 +119,10 @@ typedef struct tagDEC {
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define MAKE_HRESULT(sev, fac, code) \
   ((HRESULT)(((unsigned long)(sev) << 31) | ((unsigned long)(fac) << 16) | ((unsigned long)(code))))
+#define MAKE_SCODE(sev, fac, code) \
+  ((SCODE)(((unsigned long)(sev) << 31) | ((unsigned long)(fac) << 16) | ((unsigned long)(code))))
+#define IS_ERROR(status) (((unsigned long)(status) >> 31) == SEVERITY_ERROR)
+#define HRESULT_SEVERITY(hr) (((hr) >> 31) & 0x1)
 #define HRESULT_CODE(hr) ((hr) & 0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1FFF)
 #define SCODE_CODE(sc) ((sc) & 0xFFFF)
