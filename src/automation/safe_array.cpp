@@ -1,0 +1,530 @@
+#include "automation/safe_array.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "automation/array_storage.h"
+#include "base/errors.h"
+#include "host/variant_stream.h"
+#include "host/variant_text.h"
+#include "platform/automation_classes.h"
+
+namespace {
+
+AnsiString Message(const char* utf8) { return AnsiFromUtf8(utf8); }
+
+// Lets other threads of the process run during long fill loops.
+void YieldToOtherThreads() { std::this_thread::yield(); }
+
+std::filesystem::path PathOf(BSTR fileName) {
+  return std::filesystem::path(std::basic_string<OLECHAR>(fileName ? fileName : OLESTR(""), SysStringLen(fileName)));
+}
+
+// A two-dimensional array of variants with `countX` x `countY` elements, lower bounds 0.
+SafeArrayPtr NewVariantStorage(int32_t countX, int32_t countY) {
+  SAFEARRAYBOUND bounds[2] = {{ULONG(countX), 0}, {ULONG(countY), 0}};
+  SafeArrayPtr array(SafeArrayCreate(VT_VARIANT, 2, bounds));
+  if (!array) throw std::bad_alloc();
+  return array;
+}
+
+LONG UpperBound(SAFEARRAY* array, UINT dimension) {
+  LONG bound = 0;
+  CheckOle(SafeArrayGetUBound(array, dimension, &bound), "SafeArrayGetUBound");
+  return bound;
+}
+LONG LowerBound(SAFEARRAY* array, UINT dimension) {
+  LONG bound = 0;
+  CheckOle(SafeArrayGetLBound(array, dimension, &bound), "SafeArrayGetLBound");
+  return bound;
+}
+
+// One element of an array of any element type, as a variant of that type.
+OleVariant ReadElement(SAFEARRAY* array, VARTYPE elementType, LONG x, LONG y) {
+  LONG indices[2] = {x, y};
+  OleVariant value;
+  if (elementType == VT_VARIANT) {
+    CheckOle(SafeArrayGetElement(array, indices, value.Get()), "SafeArrayGetElement");
+    return value;
+  }
+  if (SafeArrayGetElemsize(array) > sizeof(value.llVal)) CheckOle(DISP_E_BADVARTYPE, "SafeArrayGetElement");
+  CheckOle(SafeArrayGetElement(array, indices, &value.llVal), "SafeArrayGetElement");
+  value.vt = elementType;
+  return value;
+}
+
+// Stores a variant into an element of an array of any element type (converted for arrays
+// of another element type than variant).
+void WriteElement(SAFEARRAY* array, VARTYPE elementType, LONG x, LONG y, const VARIANT& value) {
+  LONG indices[2] = {x, y};
+  if (elementType == VT_VARIANT) {
+    CheckOle(SafeArrayPutElement(array, indices, const_cast<VARIANT*>(&value)), "SafeArrayPutElement");
+    return;
+  }
+  OleVariant converted(value);
+  CheckOle(converted.ChangeType(elementType), "VariantChangeType");
+  void* element = &converted.llVal;
+  if (elementType == VT_BSTR) element = converted.bstrVal;
+  else if (elementType == VT_DISPATCH || elementType == VT_UNKNOWN) element = converted.punkVal;
+  CheckOle(SafeArrayPutElement(array, indices, element), "SafeArrayPutElement");
+}
+
+// The value's text for messages; objects and other values without a text give a word for them.
+AnsiString ValueTextForMessage(const VARIANT& value) {
+  WideString text;
+  if (VariantToText(value, text)) return AnsiFromWide(text);
+  const VARTYPE type = ReferencedValue(value).vt & ~VT_BYREF;
+  return type == VT_DISPATCH || type == VT_UNKNOWN ? Message("Объект") : AnsiString();
+}
+
+// The variant's type without the by-reference flag; currency counts as double.
+VARTYPE SimpleVarType(const VARIANT& value) {
+  const VARTYPE type = VARTYPE(value.vt & ~VT_BYREF);
+  return type == VT_CY ? VARTYPE(VT_R8) : type;
+}
+
+// The by-value form of a by-reference value: its base type decides (currency is kept as a
+// double of the same amount).
+OleVariant ValueBehindReference(const VARIANT& value) {
+  const VARTYPE type = SimpleVarType(value);
+  OleVariant stored;
+  switch (type) {
+    case VT_I4:
+      stored = OleVariant(int32_t(*value.plVal));
+      break;
+    case VT_R8:
+      stored = (value.vt & ~VT_BYREF) == VT_CY ? OleVariant(double(value.pcyVal->int64) / 10000.0)
+                                               : OleVariant(*value.pdblVal);
+      break;
+    case VT_DATE:
+      stored.vt = VT_DATE;
+      stored.date = *value.pdate;
+      break;
+    case VT_BSTR:
+      stored = OleVariant(OleString(*value.pbstrVal).Text());
+      break;
+    case VT_DISPATCH:
+      stored = OleVariant(*value.ppdispVal);
+      break;
+    case VT_VARIANT:
+      CheckOle(VariantCopyInd(stored.Put(), value.pvarVal), "VariantCopyInd");
+      break;
+    default:
+      throw Exception(Message("Ошибка типа параметра. ") + std::to_string(type));
+  }
+  return stored;
+}
+
+// ISafeArray operations report failures as a status with automation error information.
+void SetAutomationError(const AnsiString& description) {
+  ComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.Put())) || !create) return;
+  create->SetGUID(IID_ISafeArray);
+  OleString source(WideFromUtf8("TSafeArray"));
+  OleString text(WideFromAnsi(description));
+  create->SetSource(source.Get());
+  create->SetDescription(text.Get());
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create.QueryInterface(IID_IErrorInfo, info))) SetErrorInfo(0, info.Get());
+}
+
+template <class TBody>
+HRESULT SafeCall(TBody&& body) noexcept {
+  try {
+    body();
+    return S_OK;
+  } catch (const std::exception& error) {
+    SetAutomationError(ExceptionMessage(error));
+  } catch (...) {
+    SetAutomationError(AnsiString());
+  }
+  return E_FAIL;
+}
+
+// The late-bound file members hand their argument over as the file name.
+std::filesystem::path PathArgument(const TAutoCallArgs& call) {
+  OleVariant argument;
+  TBaseAutoObject::GetArg(call.Args, 0, argument);
+  const WideString name = VariantToWideText(argument);
+  return std::filesystem::path(std::basic_string<OLECHAR>(name));
+}
+
+int32_t IntArgument(const TAutoCallArgs& call, int index) {
+  OleVariant argument;
+  TBaseAutoObject::GetArg(call.Args, index, argument);
+  return VariantToInt32(argument);
+}
+
+// A storage handle travels late-bound as an integer as wide as a pointer.
+OleVariant HandleVariant(SAFEARRAY* array) { return OleVariant(reinterpret_cast<intptr_t>(array)); }
+
+SAFEARRAY* HandleArgument(const TAutoCallArgs& call) {
+  OleVariant argument;
+  TBaseAutoObject::GetArg(call.Args, 0, argument);
+  OleVariant value(ReferencedValue(argument));
+  if (value.vt == VT_I8) return reinterpret_cast<SAFEARRAY*>(intptr_t(value.llVal));
+  return reinterpret_cast<SAFEARRAY*>(uintptr_t(uint32_t(VariantToInt32(value))));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The object
+
+TSafeArray::TSafeArray() { FArray = OleVariant::AdoptArray(NewVariantStorage(1, 1).Detach(), VT_VARIANT); }
+
+TSafeArray::~TSafeArray() = default;
+
+IUnknown* TSafeArray::FindInterface(REFIID iid) {
+  if (IsEqualGUID(iid, IID_ISafeArray)) return static_cast<ISafeArray*>(this);
+  if (IsEqualGUID(iid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
+  return nullptr;
+}
+
+void TSafeArray::CheckElementIndex(int32_t x, int32_t y) const {
+  if (x < 0 || x >= FCountX || y < 0 || y >= FCountY)
+    throw Exception(Message("Номер элемента массива за пределами границ."));
+}
+
+void TSafeArray::Resize(int32_t countX, int32_t countY) {
+  if (countX < 0 || countY < 0 || (countX == FCountX && countY == FCountY)) return;
+  SafeArrayPtr fresh = NewVariantStorage(std::max(countX, 1), std::max(countY, 1));
+  if (SAFEARRAY* old = StorageHandle()) {
+    const VARTYPE oldType = ElementType();
+    const int32_t keepX = std::min(countX, FCountX);
+    const int32_t keepY = std::min(countY, FCountY);
+    for (int32_t x = 0; x < keepX; ++x)
+      for (int32_t y = 0; y < keepY; ++y) WriteElement(fresh.Get(), VT_VARIANT, x, y, ReadElement(old, oldType, x, y));
+  }
+  FArray = OleVariant::AdoptArray(fresh.Detach(), VT_VARIANT);
+  FCountX = countX;
+  FCountY = countY;
+}
+
+OleVariant TSafeArray::ElementAt(int32_t x, int32_t y) const {
+  CheckElementIndex(x, y);
+  OleVariant value = ReadElement(StorageHandle(), ElementType(), x, y);
+  YieldToOtherThreads();
+  return value;
+}
+
+void TSafeArray::StoreElement(int32_t x, int32_t y, const VARIANT& value) {
+  if (x < 0 || x >= FCountX || y < 0 || y >= FCountY) {
+    const AnsiString pattern =
+        Message("Номер элемента массива за пределами границ. X:%d Y:%d CountX:%d CountY:%d\r\n%s");
+    throw Exception(FormatText(pattern, {int64_t(x), int64_t(y), int64_t(FCountX), int64_t(FCountY),
+                                         ValueTextForMessage(value)}));
+  }
+  if (value.vt & VT_BYREF) {
+    WriteElement(StorageHandle(), ElementType(), x, y, ValueBehindReference(value));
+  } else {
+    WriteElement(StorageHandle(), ElementType(), x, y, value);
+  }
+  YieldToOtherThreads();
+}
+
+void TSafeArray::AdoptArray(SAFEARRAY* array, VARTYPE elementType) {
+  if (!array) return;
+  if (SafeArrayGetDim(array) != 2) throw Exception(Message("Массив должен быть двумерным."));
+  const LONG upperX = UpperBound(array, 1);
+  const LONG upperY = UpperBound(array, 2);
+  if (array == StorageHandle()) {
+    // Handing the object its own storage must not free it: only the type changes.
+    FArray.vt = VARTYPE(VT_ARRAY | elementType);
+  } else {
+    FArray = OleVariant::AdoptArray(array, elementType);
+  }
+  FCountX = upperX + 1;
+  FCountY = upperY + 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+bool TSafeArray::SaveStorageFile(const std::filesystem::path& path) const {
+  const ByteBuffer payload = EncodeArrayPayload(FArray);
+  const ByteBuffer file = PackStorage(payload, CurrentOleDateTime());
+  WriteWholeFile(path, file);
+  return true;
+}
+
+bool TSafeArray::LoadStorageFile(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return false;
+  const ByteBuffer payload = UnpackStorage(ReadStorageFile(path));
+  OleVariant item = DecodeArrayPayload(payload);
+  ComPtr<ISafeArray> loaded;
+  if (item.vt != VT_DISPATCH || !item.pdispVal ||
+      FAILED(item.pdispVal->QueryInterface(IID_ISafeArray, loaded.PutVoid())) || !loaded)
+    throw Exception(StorageMessageUnpackFailed());
+  SAFEARRAY* storage = nullptr;
+  CheckOle(loaded->GetPSA(&storage), "GetPSA");
+  LONG elementType = VT_VARIANT;
+  CheckOle(loaded->GetVarType(&elementType), "GetVarType");
+  SafeArrayPtr copy;
+  CheckOle(SafeArrayCopy(storage, copy.Put()), "SafeArrayCopy");
+  AdoptArray(copy.Detach(), VARTYPE(elementType));
+  return true;
+}
+
+bool TSafeArray::SaveRawFile(const std::filesystem::path& path) const {
+  if (ElementType() != VT_UI1) return false;
+  SAFEARRAY* array = StorageHandle();
+  size_t size = 1;
+  for (UINT dimension = 1; dimension <= SafeArrayGetDim(array); ++dimension)
+    size *= size_t(int64_t(UpperBound(array, dimension)) - LowerBound(array, dimension) + 1);
+  SafeArrayDataLock data(array);
+  WriteWholeFile(path, std::span(data.As<const uint8_t>(), size));
+  return true;
+}
+
+bool TSafeArray::LoadRawFile(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return false;
+  const ByteBuffer bytes = ReadWholeFile(path);
+  if (bytes.size() > size_t(INT32_MAX)) throw Exception(StorageMessageBadFileSize());
+  SAFEARRAYBOUND bounds[2] = {{1, 0}, {ULONG(bytes.size()), 0}};
+  SafeArrayPtr array(SafeArrayCreate(VT_UI1, 2, bounds));
+  if (!array) throw std::bad_alloc();
+  if (!bytes.empty()) {
+    SafeArrayDataLock data(array.Get());
+    std::copy(bytes.begin(), bytes.end(), data.As<uint8_t>());
+  }
+  FArray = OleVariant::AdoptArray(array.Detach(), VT_UI1);
+  FCountX = 1;
+  FCountY = int32_t(bytes.size());
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ISafeArray
+
+HRESULT STDMETHODCALLTYPE TSafeArray::SetBounds(LONG X, LONG Y) {
+  return SafeCall([&] { Resize(X, Y); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::SetValue(LONG X, LONG Y, VARIANT Value) {
+  return SafeCall([&] { StoreElement(X, Y, Value); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::GetPSA(SAFEARRAY** Result) {
+  if (!Result) return E_POINTER;
+  *Result = StorageHandle();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::GetVarType(LONG* Result) {
+  if (!Result) return E_POINTER;
+  *Result = ElementType();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::IsEmpty(LONG* Result) {
+  if (!Result) return E_POINTER;
+  *Result = Empty() ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::SetPSA(SAFEARRAY* Value) {
+  return SafeCall([&] { AdoptArray(Value, VT_VARIANT); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::SetPSAOfType(SAFEARRAY* Value, LONG VarType) {
+  return SafeCall([&] { AdoptArray(Value, VARTYPE(VarType)); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::GetBounds(LONG* X, LONG* Y) {
+  if (!X || !Y) return E_POINTER;
+  *X = FCountX;
+  *Y = FCountY;
+  return S_OK;
+}
+
+namespace {
+HRESULT FileOperation(VARIANT_BOOL* Done, const std::function<bool()>& operation) {
+  if (!Done) return E_POINTER;
+  *Done = VARIANT_FALSE;
+  return SafeCall([&] { *Done = operation() ? VARIANT_TRUE : VARIANT_FALSE; });
+}
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE TSafeArray::SaveToFile(BSTR FileName, VARIANT_BOOL* Done) {
+  return FileOperation(Done, [&] { return SaveStorageFile(PathOf(FileName)); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::LoadFromFile(BSTR FileName, VARIANT_BOOL* Done) {
+  return FileOperation(Done, [&] { return LoadStorageFile(PathOf(FileName)); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::LoadFromFileAsStream(BSTR FileName, VARIANT_BOOL* Done) {
+  return FileOperation(Done, [&] { return LoadRawFile(PathOf(FileName)); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::SaveToFileAsStream(BSTR FileName, VARIANT_BOOL* Done) {
+  return FileOperation(Done, [&] { return SaveRawFile(PathOf(FileName)); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::GetValue(LONG X, LONG Y, VARIANT* Value) {
+  if (!Value) return E_POINTER;
+  VariantInit(Value);
+  return SafeCall([&] { *Value = ElementAt(X, Y).Detach(); });
+}
+
+HRESULT STDMETHODCALLTYPE TSafeArray::InterfaceSupportsErrorInfo(REFIID iid) {
+  return IsEqualGUID(iid, IID_ISafeArray) ? S_OK : S_FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Late-bound members (dispatch ids 0 to 13 in registration order)
+
+void TSafeArray::RegisterMembers() {
+  AddMethod("GetBounds", 2, [this](const TAutoCallArgs& call, VARIANT&) {
+    SetArg(call.Args, 0, OleVariant(FCountX));
+    SetArg(call.Args, 1, OleVariant(FCountY));
+  });
+  AddMethod("SetBounds", 2, [this](const TAutoCallArgs& call, VARIANT&) {
+    Resize(IntArgument(call, 0), IntArgument(call, 1));
+  });
+  AddMethod("GetValue", 2, [this](const TAutoCallArgs& call, VARIANT& result) {
+    result = ElementAt(IntArgument(call, 0), IntArgument(call, 1)).Detach();
+  });
+  AddMethod("SetValue", 3, [this](const TAutoCallArgs& call, VARIANT&) {
+    const int32_t x = IntArgument(call, 0);
+    const int32_t y = IntArgument(call, 1);
+    OleVariant value;
+    GetArg(call.Args, 2, value);
+    StoreElement(x, y, value);
+  });
+  AddMethod("Empty", 0, [this](const TAutoCallArgs&, VARIANT& result) {
+    result = OleVariant(int32_t(Empty() ? 1 : 0)).Detach();
+  });
+  AddMethod("__PSA", 0, [this](const TAutoCallArgs&, VARIANT& result) {
+    result = HandleVariant(StorageHandle()).Detach();
+  });
+  AddMethod("SetRowValues", 0, [this](const TAutoCallArgs& call, VARIANT&) {
+    const int count = GetArgCount(call.Args);
+    if (count < 2) return;
+    const int32_t x = IntArgument(call, 0);
+    for (int index = 1; index < count; ++index) {
+      OleVariant value;
+      GetArg(call.Args, index, value);
+      StoreElement(x, index - 1, value);
+    }
+  });
+  AddMethod("__SetPSA", 1, [this](const TAutoCallArgs& call, VARIANT&) {
+    AdoptArray(HandleArgument(call), VT_VARIANT);
+  });
+  AddMethod("LoadFromFile", 1, [this](const TAutoCallArgs& call, VARIANT&) { LoadStorageFile(PathArgument(call)); });
+  AddMethod("SaveToFile", 1, [this](const TAutoCallArgs& call, VARIANT&) { SaveStorageFile(PathArgument(call)); });
+  AddMethod("SaveToFileAsStream", 1,
+            [this](const TAutoCallArgs& call, VARIANT&) { SaveRawFile(PathArgument(call)); });
+  AddMethod("LoadFromFileAsStream", 1,
+            [this](const TAutoCallArgs& call, VARIANT&) { LoadRawFile(PathArgument(call)); });
+  AddProperty(
+      "RowCount", [this](const TAutoCallArgs&, VARIANT& result) { result = OleVariant(FCountX).Detach(); },
+      nullptr);
+  AddProperty(
+      "ColCount", [this](const TAutoCallArgs&, VARIANT& result) { result = OleVariant(FCountY).Detach(); },
+      nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation
+
+namespace {
+
+// The class factory registered for the array object's class id. It lives as long as the
+// process; its reference count does not govern its lifetime.
+class TSafeArrayFactory : public IClassFactory {
+public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
+    *object = static_cast<IClassFactory*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    try {
+      ComPtr<ISafeArray> created;
+      created.Attach(static_cast<ISafeArray*>(TBaseAutoObject::Create<TSafeArray>()));
+      return created->QueryInterface(iid, object);
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+// Registers the class on first use. A process whose COM is not ready yet keeps working
+// (objects are created directly) and registers on a later call.
+void RegisterSafeArrayClass() {
+  static TSafeArrayFactory factory;
+  static std::mutex lock;
+  static std::atomic<bool> registered{false};
+  if (registered) return;
+  std::lock_guard guard(lock);
+  if (registered) return;
+  const HRESULT status = platform::RegisterAutomationClass(CLSID_SafeArray, OLESTR("AddIn.SafeArray"), &factory);
+  registered = SUCCEEDED(status) || status == E_INVALIDARG;
+}
+
+// The variant stream hands every two-dimensional array it reads to this factory and asks
+// this extractor for the array behind an object it writes.
+void MakeArrayObjectFromStream(SAFEARRAY* array, VARTYPE elementType, VARIANT& result) {
+  ComPtr<ISafeArray> object = CreateSafeArrayOf(array, elementType);
+  VariantClear(&result);
+  result.vt = VT_DISPATCH;
+  result.pdispVal = static_cast<IDispatch*>(object.Detach());
+}
+
+bool ArrayBehindObject(IUnknown* object, SAFEARRAY*& array, VARTYPE& elementType) {
+  ComPtr<ISafeArray> safeArray;
+  if (!object || FAILED(object->QueryInterface(IID_ISafeArray, safeArray.PutVoid())) || !safeArray) return false;
+  LONG type = VT_VARIANT;
+  if (FAILED(safeArray->GetPSA(&array)) || FAILED(safeArray->GetVarType(&type)) || !array) return false;
+  elementType = VARTYPE(type);
+  return true;
+}
+
+// Installed as the module's code is loaded, so every stream of the process sees array objects.
+const bool kStreamHooksInstalled = (InstallSafeArrayStreamHooks(), true);
+
+}  // namespace
+
+void InstallSafeArrayStreamHooks() noexcept {
+  SetTwoDimensionalArrayFactory(&MakeArrayObjectFromStream);
+  SetSafeArrayExtractor(&ArrayBehindObject);
+}
+
+ComPtr<ISafeArray> CreateSafeArray() {
+  RegisterSafeArrayClass();
+  ComPtr<ISafeArray> created;
+  created.Attach(static_cast<ISafeArray*>(TBaseAutoObject::Create<TSafeArray>()));
+  return created;
+}
+
+ComPtr<ISafeArray> CreateSafeArrayOf(SAFEARRAY* array, VARTYPE elementType) {
+  SafeArrayPtr owned(array);
+  ComPtr<ISafeArray> created = CreateSafeArray();
+  static_cast<TSafeArray*>(created.Get())->AdoptArray(owned.Get(), elementType);
+  (void)owned.Detach();  // the object holds it now
+  return created;
+}
+
+bool IsSafeArray(const VARIANT& value) {
+  const VARIANT& direct = ReferencedValue(value);
+  IDispatch* object = nullptr;
+  if (direct.vt == VT_DISPATCH) object = direct.pdispVal;
+  else if (direct.vt == (VT_BYREF | VT_DISPATCH) && direct.ppdispVal) object = *direct.ppdispVal;
+  if (!object) return false;
+  ComPtr<ISafeArray> array;
+  return SUCCEEDED(object->QueryInterface(IID_ISafeArray, array.PutVoid())) && array;
+}
