@@ -2,11 +2,11 @@
 
 #include <exception>
 
-#include "automation/member_names.h"
 #include "base/errors.h"
 #include "host/params.h"
 #include "host/variant_text.h"
 #include "platform/ole_ptr.h"
+#include "platform/text_compare.h"
 
 namespace {
 
@@ -156,14 +156,14 @@ HRESULT STDMETHODCALLTYPE TBaseAutoObject::Invoke(DISPID id, REFIID, LCID, WORD 
 
 DISPID TBaseAutoObject::FindOwnName(const AnsiString& name) const {
   for (uint16_t i = 0; i < FCount; ++i) {
-    if (SameMemberName(FEntries[i].Name, name)) return i;
+    if (platform::SameText(FEntries[i].Name, name)) return i;
   }
   return -1;
 }
 
 DISPID TBaseAutoObject::FindOrAddBlockName(const AnsiString& name) {
   for (size_t i = 0; i < FNameList.size(); ++i) {
-    if (SameMemberName(FNameList[i], name)) return DISPID(i);
+    if (platform::SameText(FNameList[i], name)) return DISPID(i);
   }
   FNameList.push_back(name);
   return DISPID(FNameList.size() - 1);
@@ -239,7 +239,7 @@ HRESULT TBaseAutoObject::InvokeByBlock(DISPID id, WORD flags, DISPPARAMS* args, 
     TParamsPtr out = MakeParams();
     if (id < 0 || size_t(id) >= FNameList.size())
       throw Exception(FormatText("List index out of bounds (%d)", {int64_t(id)}));
-    const AnsiString name = UpperMemberName(FNameList[size_t(id)]);
+    const AnsiString name = platform::UpperCaseText(FNameList[size_t(id)]);
 
     in->AttachArgs(args);
     in->SetName(name);
@@ -347,11 +347,11 @@ bool TBaseAutoObject::HandleUnknownMember(TParams&) { return false; }
 // Registration
 
 void TBaseAutoObject::AddMethod(const AnsiString& name, int16_t paramCount, TAutoHandler handler) {
-  AddEntry(TAutoMemberEntry{UpperMemberName(name), paramCount, true, std::move(handler), nullptr});
+  AddEntry(TAutoMemberEntry{platform::UpperCaseText(name), paramCount, true, std::move(handler), nullptr});
 }
 
 void TBaseAutoObject::AddProperty(const AnsiString& name, TAutoHandler getter, TAutoHandler setter) {
-  AddEntry(TAutoMemberEntry{UpperMemberName(name), 0, false, std::move(getter), std::move(setter)});
+  AddEntry(TAutoMemberEntry{platform::UpperCaseText(name), 0, false, std::move(getter), std::move(setter)});
 }
 
 void TBaseAutoObject::AddEntry(TAutoMemberEntry entry) {

@@ -32,6 +32,12 @@ void AppendUint32(ByteBuffer& bytes, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(value >> (8 * i)));
 }
 
+void AppendDouble(ByteBuffer& bytes, double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  for (int i = 0; i < 8; ++i) bytes.push_back(uint8_t(bits >> (8 * i)));
+}
+
 uint32_t Uint32At(const ByteBuffer& bytes, size_t offset) {
   uint32_t value = 0;
   for (int i = 0; i < 4; ++i) value |= uint32_t(bytes[offset + i]) << (8 * i);
@@ -41,10 +47,7 @@ uint32_t Uint32At(const ByteBuffer& bytes, size_t offset) {
 // A storage file assembled from its description: header fields in order, then the bytes.
 ByteBuffer HandMadeFile(const ByteBuffer& compressed, uint32_t payloadSize, uint8_t version = 1) {
   ByteBuffer file = {9, 'S', 'a', 'F', 'e', 'A', 'r', 'R', 'a', 'Y', version};
-  const double savedAt = 45000.5;
-  uint8_t dateBytes[8];
-  std::memcpy(dateBytes, &savedAt, 8);
-  file.insert(file.end(), dateBytes, dateBytes + 8);
+  AppendDouble(file, 45000.5);
   AppendUint32(file, BitwiseChecksum(compressed.data(), compressed.size()));
   AppendUint32(file, uint32_t(31 + compressed.size()));
   AppendUint32(file, payloadSize);
@@ -158,10 +161,7 @@ TEST(StorageFormat, PackedBytesFollowTheHeaderTable) {
   // Rebuild the header from the compressed bytes alone.
   const ByteBuffer compressed(file.begin() + 31, file.end());
   ByteBuffer expected = {9, 'S', 'a', 'F', 'e', 'A', 'r', 'R', 'a', 'Y', 1};
-  const double savedAt = 44927.25;
-  uint8_t dateBytes[8];
-  std::memcpy(dateBytes, &savedAt, 8);
-  expected.insert(expected.end(), dateBytes, dateBytes + 8);
+  AppendDouble(expected, 44927.25);
   AppendUint32(expected, BitwiseChecksum(compressed.data(), compressed.size()));
   AppendUint32(expected, uint32_t(file.size()));
   AppendUint32(expected, uint32_t(payload.size()));
