@@ -283,6 +283,9 @@ bool TSafeArray::SaveRawFile(const std::filesystem::path& path) const {
 bool TSafeArray::LoadRawFile(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return false;
+  // One row of bytes: the row's length must fit the counts.
+  const auto size = std::filesystem::file_size(path, error);
+  if (!error && size > uintmax_t(INT32_MAX)) throw Exception(StorageMessageBadFileSize());
   const ByteBuffer bytes = ReadWholeFile(path);
   if (bytes.size() > size_t(INT32_MAX)) throw Exception(StorageMessageBadFileSize());
   SAFEARRAYBOUND bounds[2] = {{1, 0}, {ULONG(bytes.size()), 0}};
