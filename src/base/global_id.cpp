@@ -31,8 +31,8 @@ bool IsGlobalId(const VARIANT& Value) {
   if (V_VT(value) == VT_BSTR)
     text = &V_BSTR(value);
   else if (V_VT(value) == (VT_BSTR | VT_BYREF))
-    text = V_BSTRREF(value);
-  if (text == nullptr)
+    text = V_BSTRREF(value);  // may be null
+  if (text == nullptr)  // not a text, or a text reference that points nowhere
     return false;
   try {
     const BSTR bstr = *text;

@@ -102,5 +102,13 @@ TEST(GlobalId, IsGlobalIdOfVariants) {
   V_VT(&byRef) = VT_BSTR | VT_BYREF;
   V_BSTRREF(&byRef) = &V_BSTR(&referenced);
   EXPECT_TRUE(IsGlobalId(byRef));
+  V_BSTRREF(&byRef) = nullptr;
+  EXPECT_FALSE(IsGlobalId(byRef)) << "a reference to nowhere is no text";
+  VARIANT variantRef;
+  V_VT(&variantRef) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(&variantRef) = &referenced;
+  EXPECT_TRUE(IsGlobalId(variantRef));
+  V_VARIANTREF(&variantRef) = nullptr;
+  EXPECT_FALSE(IsGlobalId(variantRef));
   EXPECT_FALSE(IsGlobalId(OleVariant()));
 }
