@@ -579,31 +579,37 @@ protected:
     }
   }
 
-  // An element or document's children are replaced by one text (their old children stay
-  // alive for any object still referring to them); other nodes take the text as their value.
+  // An element's children are replaced by one text (its old children stay alive for any
+  // object still referring to them); attributes and other nodes take the text as their value.
   static void SetNodeText(xmlNodePtr node, const std::string& text) {
-    if (node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) {
-      if (node->type == XML_ATTRIBUTE_NODE) {
-        xmlAttrPtr attr = reinterpret_cast<xmlAttrPtr>(node);
-        if (attr->parent) {
-          xml_dom::SetAttribute(attr->parent, xml_dom::NodeName(node), text);
-          return;
-        }
-      }
+    const xmlChar* chars = reinterpret_cast<const xmlChar*>(text.data());
+    int length = static_cast<int>(text.size());
+    if (node->type == XML_ATTRIBUTE_NODE) {
+      auto* attr = reinterpret_cast<xmlAttrPtr>(node);
+      if (attr->parent) return xml_dom::SetAttribute(attr->parent, xml_dom::NodeName(node), text);
+      // An attribute on its own: its value text is replaced (no object refers to it).
+      xmlFreeNodeList(node->children);
+      node->children = node->last = nullptr;
+      xmlNodePtr value = xmlNewDocTextLen(node->doc, chars, length);
+      if (!value) throw std::bad_alloc();
+      value->parent = node;
+      node->children = node->last = value;
+      return;
+    }
+    if (node->type == XML_ELEMENT_NODE) {
       while (node->children) {
         xmlNodePtr child = node->children;
         xmlUnlinkNode(child);
         DocumentTree::Of(child).AddOrphan(child);
       }
-      xmlNodePtr textNode = xmlNewDocTextLen(node->doc, reinterpret_cast<const xmlChar*>(text.data()),
-                                             static_cast<int>(text.size()));
+      xmlNodePtr textNode = xmlNewDocTextLen(node->doc, chars, length);
       if (!textNode) throw std::bad_alloc();
       DocumentTree::Of(node).AddOrphan(textNode);
       InsertChild(node, textNode, nullptr);
       return;
     }
     if (node->type == XML_DOCUMENT_NODE) throw DomError{E_FAIL, "a document has no text of its own"};
-    xmlNodeSetContentLen(node, reinterpret_cast<const xmlChar*>(text.data()), static_cast<int>(text.size()));
+    xmlNodeSetContentLen(node, chars, length);
   }
 };
 
