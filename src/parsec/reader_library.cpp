@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "config/module_file.h"
+#include "config/named_mutexes.h"
 #include "platform/file_system.h"
 
 platform::DynamicLibrary ReaderLibraryHandle;
@@ -48,11 +50,8 @@ bool BindReaderLibrary() {
     UnloadReaderLibrary();
     return false;
   }
-  ReaderLibraryMutex = platform::NamedMutex::Create(ReaderLibraryMutexName, true);
-  if (!ReaderLibraryMutex.IsOpen()) {
-    UnloadReaderLibrary();
-    return false;
-  }
+  // A mutex that cannot be created raises; the caller's guard unloads again.
+  ReaderLibraryMutex = CreateNamedMutex(nullptr, true, ReaderLibraryMutexName);
   return true;
 }
 
@@ -65,9 +64,7 @@ struct ReaderLibraryUnit {
 
 std::string ReaderLibraryFolder() {
   if (!folderOverride.empty()) return folderOverride;
-  std::string module = platform::ModuleFileName(reinterpret_cast<const void*>(&LoadReaderLibrary));
-  if (module.empty()) return {};
-  return platform::ExtractFilePath(platform::LongPathName(module));
+  return ModuleDirectory();
 }
 
 void SetReaderLibraryFolder(const std::string& folder) {
@@ -80,7 +77,7 @@ void SetReaderLibraryFolder(const std::string& folder) {
 bool LoadReaderLibrary() {
   try {
     ReaderLibraryInUse = false;
-    if (platform::NamedMutexExists(ReaderLibraryMutexName)) {
+    if (MutexExists(ReaderLibraryMutexName)) {
       ReaderLibraryInUse = true;
       return false;
     }
@@ -100,7 +97,13 @@ bool UnloadReaderLibrary() {
   if (ReaderLibraryHandle.IsLoaded()) {
     ReaderLibraryHandle.Free();
     ReaderLibrary = TReaderLibraryEntryPoints{};
-    if (ReaderLibraryMutex.IsOpen()) ReaderLibraryMutex.Close();
+    if (ReaderLibraryMutex.IsOpen()) {
+      try {
+        CloseNamedMutex(ReaderLibraryMutex);
+      } catch (...) {
+        // The handle is given up either way; unloading reports no failure.
+      }
+    }
   }
   return true;
 }

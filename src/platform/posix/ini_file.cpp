@@ -32,7 +32,7 @@ std::optional<std::string> ReadIniString(const std::string& path, std::string_vi
   if (!file) return std::nullopt;
   std::string line;
   bool firstLine = true;
-  enum class Place { Before, Inside, After } place = Place::Before;
+  enum class Place { Before, Inside } place = Place::Before;
   while (std::getline(file, line)) {
     std::string_view text = line;
     if (firstLine && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
