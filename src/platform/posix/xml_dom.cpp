@@ -144,12 +144,8 @@ public:
     UINT named = params->cNamedArgs;
     if (named > 1 || (named == 1 && (!put || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)))
       throw InvokeFailure{DISP_E_NONAMEDARGS};
+    // Reversed into call order; the value of a put (rgvarg[0]) comes last, after any indices.
     for (UINT i = params->cArgs; i-- > 0;) FValues.push_back(&params->rgvarg[i]);
-    if (put && named == 1) {
-      // The value is the first entry of rgvarg; move it to the end, after the indices.
-      FValues.erase(FValues.end() - 1);
-      FValues.push_back(&params->rgvarg[0]);
-    }
   }
 
   size_t Count() const { return FValues.size(); }
