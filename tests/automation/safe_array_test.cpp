@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "auto_call.h"
+#include <cstring>
+
 #include "base/errors.h"
+#include "host/memory_stream.h"
+#include "host/variant_stream.h"
 #include "platform/automation_classes.h"
 
 namespace {
@@ -301,4 +305,44 @@ TEST(SafeArrayLateBound, PsaHandleGoesOutAndComesBack) {
   OleVariant value;
   target->GetValue(1, 1, value.Put());
   EXPECT_EQ(value.lVal, 5);
+}
+
+TEST(SafeArrayStream, TwoDimensionalArraysReadBackAsArrayObjects) {
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+  SafeArrayPtr plain(SafeArrayCreate(VT_VARIANT, 2, bounds));
+  LONG index[2] = {1, 0};
+  OleVariant element(int32_t(12));
+  SafeArrayPutElement(plain.Get(), index, element.Get());
+  OleVariant array = OleVariant::AdoptArray(plain.Detach(), VT_VARIANT);
+
+  TMyMemoryStream stream;
+  WriteVariant(stream, array);
+  stream.Seek(0);
+  OleVariant read;
+  ReadVariant(stream, read);
+  ASSERT_TRUE(IsSafeArray(read));
+  ComPtr<ISafeArray> object;
+  ASSERT_EQ(read.pdispVal->QueryInterface(IID_ISafeArray, object.PutVoid()), S_OK);
+  LONG x = 0, y = 0;
+  object->GetBounds(&x, &y);
+  EXPECT_EQ(x, 2);
+  EXPECT_EQ(y, 2);
+  OleVariant value;
+  object->GetValue(1, 0, value.Put());
+  EXPECT_EQ(value.lVal, 12);
+
+  // The object in a variant is written exactly as its array was.
+  TMyMemoryStream again;
+  WriteVariant(again, read);
+  ASSERT_EQ(again.Size(), stream.Size());
+  EXPECT_EQ(std::memcmp(again.Memory(), stream.Memory(), size_t(stream.Size())), 0);
+
+  // One- and three-dimensional arrays stay plain arrays.
+  SAFEARRAYBOUND line[1] = {{3, 0}};
+  OleVariant vector = OleVariant::AdoptArray(SafeArrayCreate(VT_VARIANT, 1, line), VT_VARIANT);
+  TMyMemoryStream vectorStream;
+  WriteVariant(vectorStream, vector);
+  vectorStream.Seek(0);
+  ReadVariant(vectorStream, read);
+  EXPECT_EQ(read.vt, VT_ARRAY | VT_VARIANT);
 }
