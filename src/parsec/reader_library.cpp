@@ -52,6 +52,12 @@ bool BindReaderLibrary() {
   }
   // A mutex that cannot be created raises; the caller's guard unloads again.
   ReaderLibraryMutex = CreateNamedMutex(nullptr, true, ReaderLibraryMutexName);
+  if (ReaderLibraryMutex.AlreadyExisted()) {
+    // Another holder bound the library between our existence test and now: it keeps it.
+    UnloadReaderLibrary();
+    ReaderLibraryInUse = true;
+    return false;
+  }
   return true;
 }
 

@@ -56,8 +56,9 @@ extern TReaderLibraryEntryPoints ReaderLibrary;
 
 // Loads and binds the library: true only when it is loaded, all eleven entry points are
 // resolved and the marker mutex is held. False, with ReaderLibraryInUse set, when another holder
-// has the marker; false otherwise on any failure. Makes the library's folder the current
-// directory. Never raises.
+// has the marker, also one that created it while this load was under way (the marker then
+// turns out to exist already); false otherwise on any failure. Makes the library's folder the
+// current directory. Never raises.
 bool LoadReaderLibrary();
 // Frees the library and closes the marker mutex when the library is loaded. Always true.
 bool UnloadReaderLibrary();

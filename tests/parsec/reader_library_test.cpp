@@ -156,6 +156,23 @@ TEST_F(ReaderLibraryBinding, AHolderInAnotherProcessIsRefusedUntilItEnds) {
   EXPECT_FALSE(ReaderLibraryInUse) << "each load attempt clears the flag first";
 }
 
+TEST_F(ReaderLibraryBinding, AHolderAppearingWhileLoadingKeepsTheLibrary) {
+  // This library takes the marker while it is being loaded, as a racing second holder would.
+  SetReaderLibraryFolder(RACING_READER_LIBRARY_FOLDER);
+  EXPECT_FALSE(LoadReaderLibrary());
+  EXPECT_TRUE(ReaderLibraryInUse);
+  EXPECT_FALSE(IsReaderLibraryLoaded());
+  EXPECT_TRUE(NoEntryPointSet());
+  EXPECT_FALSE(ReaderLibraryMutex.IsOpen());
+
+  // The other holder is all that is left; without it the marker is gone (our handle is closed).
+  platform::DynamicLibrary racing =
+      platform::DynamicLibrary::Load(std::string(RACING_READER_LIBRARY_FOLDER) + kReaderLibraryFileName);
+  ASSERT_TRUE(racing.IsLoaded());
+  racing.ResolveAs<void (*)()>("ReleaseOtherHolder")();
+  EXPECT_FALSE(MarkerExists());
+}
+
 TEST_F(ReaderLibraryBinding, UnloadWithNothingLoadedTouchesNothing) {
   // Another holder of the marker in this process, unknown to the binding.
   platform::NamedMutex other = platform::NamedMutex::Create(kReaderLibraryMutexName, true);
