@@ -9,19 +9,6 @@ namespace {
 thread_local std::string lastLoadError;
 }
 
-DynamicLibrary::~DynamicLibrary() { Free(); }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : FHandle(std::exchange(other.FHandle, nullptr)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    Free();
-    FHandle = std::exchange(other.FHandle, nullptr);
-  }
-  return *this;
-}
-
 DynamicLibrary DynamicLibrary::Load(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_LOCAL | RTLD_NOW);
   if (!handle) {

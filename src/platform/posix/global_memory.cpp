@@ -7,23 +7,6 @@
 
 namespace platform {
 
-GlobalMemoryBlock::~GlobalMemoryBlock() { Release(); }
-
-GlobalMemoryBlock::GlobalMemoryBlock(GlobalMemoryBlock&& other) noexcept
-    : FHandle(std::exchange(other.FHandle, nullptr)),
-      FData(std::exchange(other.FData, nullptr)),
-      FSize(std::exchange(other.FSize, 0)) {}
-
-GlobalMemoryBlock& GlobalMemoryBlock::operator=(GlobalMemoryBlock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    FHandle = std::exchange(other.FHandle, nullptr);
-    FData = std::exchange(other.FData, nullptr);
-    FSize = std::exchange(other.FSize, 0);
-  }
-  return *this;
-}
-
 void GlobalMemoryBlock::Resize(std::size_t size) {
   if (size == 0) {
     Release();

@@ -11,19 +11,6 @@ namespace {
 thread_local std::string lastLoadError;
 }
 
-DynamicLibrary::~DynamicLibrary() { Free(); }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : FHandle(std::exchange(other.FHandle, nullptr)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    Free();
-    FHandle = std::exchange(other.FHandle, nullptr);
-  }
-  return *this;
-}
-
 DynamicLibrary DynamicLibrary::Load(const std::string& path) {
   HMODULE handle = LoadLibraryA(path.c_str());
   if (!handle) {
