@@ -438,38 +438,17 @@ void TSafeArray::RegisterMembers() {
 
 namespace {
 
-// The class factory registered for the array object's class id. It lives as long as the
-// process; its reference count does not govern its lifetime.
-class TSafeArrayFactory : public IClassFactory {
-public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    try {
-      ComPtr<ISafeArray> created;
-      created.Attach(static_cast<ISafeArray*>(TBaseAutoObject::Create<TSafeArray>()));
-      return created->QueryInterface(iid, object);
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
+// Makes one array object for the class factory registered under its class id.
+HRESULT CreateSafeArrayInstance(REFIID iid, void** object) {
+  ComPtr<ISafeArray> created;
+  created.Attach(static_cast<ISafeArray*>(TBaseAutoObject::Create<TSafeArray>()));
+  return created->QueryInterface(iid, object);
+}
 
 // Registers the class on first use. A process whose COM is not ready yet keeps working
 // (objects are created directly) and registers on a later call.
 void RegisterSafeArrayClass() {
-  static TSafeArrayFactory factory;
+  static platform::ProcessClassFactory factory(CreateSafeArrayInstance);
   static std::mutex lock;
   static std::atomic<bool> registered{false};
   if (registered) return;

@@ -128,4 +128,23 @@ HRESULT CreateAutomationObject(const OLECHAR* progId, IDispatch** object) {
   return CreateAutomationObject(clsid, object);
 }
 
+HRESULT ProcessClassFactory::QueryInterface(REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
+  *object = static_cast<IClassFactory*>(this);
+  return S_OK;
+}
+
+HRESULT ProcessClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  try {
+    return FCreate(iid, object);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 }  // namespace platform

@@ -33,4 +33,23 @@ HRESULT AutomationClassIdFromProgId(const OLECHAR* progId, CLSID* clsid);
 HRESULT CreateAutomationObject(const OLECHAR* progId, IDispatch** object);
 HRESULT CreateAutomationObject(const CLSID& clsid, IDispatch** object);
 
+// A class factory for a class of our own that lives as long as the process: its reference
+// count does not govern its lifetime, so one static instance serves every registration.
+// `create` makes one object and answers `iid` on it; a failure that escapes it is reported as
+// E_OUTOFMEMORY, since nothing may cross the COM boundary.
+class ProcessClassFactory final : public IClassFactory {
+public:
+  using CreateFunction = HRESULT (*)(REFIID iid, void** object);
+  explicit ProcessClassFactory(CreateFunction create) noexcept : FCreate(create) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+  CreateFunction FCreate;
+};
+
 }  // namespace platform

@@ -869,42 +869,19 @@ IDispatch* WrapNode(xmlNodePtr node) {
 // ---------------------------------------------------------------------------------------
 // Creation
 
-class DomDocumentFactory final : public IClassFactory {
-public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  // The factory lives as long as the process.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    try {
-      ComPtr<IDispatch> document;
-      document.Attach(new DomDocument());
-      return document->QueryInterface(iid, object);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
+// Makes one document for the class factory registered under both program ids.
+HRESULT CreateDomDocument(REFIID iid, void** object) {
+  ComPtr<IDispatch> document;
+  document.Attach(new DomDocument());
+  return document->QueryInterface(iid, object);
+}
 
 }  // namespace
 
 void EnsureXmlDomClasses() {
   static std::once_flag once;
   std::call_once(once, [] {
-    static DomDocumentFactory factory;
+    static ProcessClassFactory factory(CreateDomDocument);
     RegisterAutomationClass(CLSID_Msxml2DOMDocument, OLESTR("Msxml2.DOMDocument"), &factory);
     RegisterAutomationClass(CLSID_MsxmlDOMDocument, OLESTR("MSXML.DOMDocument"), &factory);
   });

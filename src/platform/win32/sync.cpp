@@ -49,18 +49,6 @@ std::atomic<uint32_t> tickBias{0};
 
 }  // namespace
 
-Thread::~Thread() { Join(); }
-
-Thread::Thread(Thread&& other) noexcept : FHandle(std::exchange(other.FHandle, nullptr)) {}
-
-Thread& Thread::operator=(Thread&& other) noexcept {
-  if (this != &other) {
-    Join();
-    FHandle = std::exchange(other.FHandle, nullptr);
-  }
-  return *this;
-}
-
 bool Thread::Start(std::function<void()> body) {
   if (FHandle) return false;
   auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body)});
