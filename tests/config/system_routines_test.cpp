@@ -77,10 +77,11 @@ TEST(MessagePump, WaitKeepsPumpingForTheWholeTimeAlsoAcrossTheTickWrap) {
     platform::SetTickCountBias(bias);
     platform::ResetDesktopRecord();
     const auto start = std::chrono::steady_clock::now();
-    WaitProcessingMessages(60);
+    WaitProcessingMessages(200);
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(elapsed, 55) << "bias " << bias;
+    // The wait counts ticks, which may advance in coarse steps: only a wait ending far too early fails.
+    EXPECT_GE(elapsed, 150) << "bias " << bias;
     EXPECT_LT(elapsed, 10000) << "bias " << bias;
     EXPECT_GT(platform::RecordedDesktopActivity().MessagePolls, 1u);
   }

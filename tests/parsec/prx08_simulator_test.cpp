@@ -91,15 +91,15 @@ TEST_F(Prx08Simulator, ScriptsPlayCardsAtTheirTimes) {
       "# readers and cards\n"
       "0 readers 2\n"
       "0 present 1 00A1B2C3\n"
-      "150 remove 1   # the card leaves\n"
-      "150 tap 0 FF\n");
+      "1000 remove 1   # the card leaves\n"
+      "1000 tap 0 FF\n");
   ASSERT_EQ(events, 4);
   EXPECT_EQ(Enumerate(), 2);
   OpenReader(0);
   OpenReader(1);
   EXPECT_EQ(ReadNow(1), 0x00A1B2C3);
   EXPECT_EQ(ReadNow(0), -1);
-  platform::SleepMilliseconds(250);
+  platform::SleepMilliseconds(1200);
   EXPECT_EQ(ReadNow(1), -1);
   EXPECT_EQ(ReadNow(0), 0xFF);
   EXPECT_EQ(ReadNow(0), -1);
