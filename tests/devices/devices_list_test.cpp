@@ -149,6 +149,24 @@ TEST_F(DevicesList, HostConfigurationSurvivesExportAndImport) {
   EXPECT_EQ(U(first.GetItem(1)->DeviceName()), "Выход 2");
 }
 
+// The format of each description is judged below that device: a legacy neighbour neither
+// turns a current description into a legacy one nor lends it its items.
+TEST_F(DevicesList, LegacyAndCurrentDescriptionsSideBySide) {
+  TTestDevicesList list;
+  list.LoadDevices(TextOf("<Оборудование><Устройство Код=\"{F0000000-0000-0000-0000-000000000001}\" "
+                          "Описание=\"Старый\"><Параметры><Дополнительно><Item Имя=\"ИнтервалПовтора\" "
+                          "Значение=\"3000\"/></Дополнительно></Параметры></Устройство>" +
+                          DeviceText("{F0000000-0000-0000-0000-000000000002}", "Новый",
+                                     "<Параметр Идентификатор=\"Использовать\" Значение=\"0\"/>") +
+                          "</Оборудование>"));
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(U(list.GetItem(0)->DeviceName()), "Старый");
+  EXPECT_EQ(list.GetItem(0)->GetIntParam(A("ИнтервалПовтора")), 3000);
+  EXPECT_EQ(U(list.GetItem(1)->DeviceName()), "Новый");
+  EXPECT_EQ(list.GetItem(1)->GetIntParam(A("Использовать")), 0);
+  EXPECT_EQ(list.GetItem(1)->PropsSnapshot().size(), 2u);
+}
+
 TEST_F(DevicesList, DescriptionsByIdentifierByNameOrAll) {
   TTestDevicesList list;
   list.LoadDevices(Text(kHostConfiguration));
