@@ -102,9 +102,9 @@ TEST_F(DeviceItem, InterfaceCountsFromOneAndDetachesOnce) {
 }
 
 TEST_F(DeviceItem, NewDevicesStartFromTheListsDefinitionsAndSink) {
+  TFakeSink sink;  // outlives the list, whose devices hold it
   TTestDevicesList list;
   TDeviceItem* first = list.NewDevice();
-  TFakeSink sink;
   list.SetEventSink(&sink);
   TDeviceItem* second = list.NewDevice();
   EXPECT_EQ(first->Number(), 1);
@@ -116,7 +116,6 @@ TEST_F(DeviceItem, NewDevicesStartFromTheListsDefinitionsAndSink) {
   EXPECT_EQ(second->EventSink(), &sink);
   EXPECT_EQ(U(second->GetParamValue(A("Использовать"))), "1");
   EXPECT_EQ(U(second->GetParamValue(A("Неразделяемое"))), "0");
-  list.SetEventSink(nullptr);
 }
 
 TEST_F(DeviceItem, ParameterTextsKeepLineBreaksEscaped) {
@@ -207,8 +206,8 @@ TEST_F(DeviceItem, DescriptionsThatCannotBeTakenLeaveTheDeviceAsItWas) {
 }
 
 TEST_F(DeviceItem, PropertyTableDescribesTheDeviceAndComesFromTheSink) {
-  TTestDevicesList list;
   TFakeSink sink;
+  TTestDevicesList list;
   list.SetEventSink(&sink);
   TDeviceItem* device = list.NewDevice();
   device->SetDeviceName(A("Касса"));
@@ -240,7 +239,6 @@ TEST_F(DeviceItem, PropertyTableDescribesTheDeviceAndComesFromTheSink) {
     EXPECT_EQ(Cell(table.Get(), row, 4).vt, VT_R8);
     EXPECT_DOUBLE_EQ(Cell(table.Get(), row, 4).dblVal, 2.5);
   }
-  list.SetEventSink(nullptr);
 }
 
 TEST_F(DeviceItem, PropertyTableAppliesRowsUntilTheFirstBadNumber) {
