@@ -353,37 +353,55 @@ TEST_F(ParsecDeviceTest, ASecondDeviceFailsWith11AndLeavesTheFirstRunning) {
   EXPECT_EQ(Simulator.CallCount("Enumerate"), 1) << "the second device opened no reader";
 }
 
-// The second process: a copy of this test program that tries to switch on its own device
-// while this process has one on (see SecondProcess below).
+// The second process: a copy of this test program that switches a device of its own on and off
+// (see SecondProcess below), its simulator writing its call log to a file.
+int RunSecondProcess(const std::string& simulatorLog) {
+  platform::ChildProcess child = platform::ChildProcess::Start(
+      platform::ExecutableFileName(), {"--gtest_filter=SecondProcess.SwitchesADeviceOnAndOff"},
+      {"VESTREL_PARSEC_SECOND_PROCESS=1", "PRX08_SIM_LOG=" + simulatorLog});
+  if (!child.IsStarted()) return -1;
+  return child.Wait(120000).value_or(-2);
+}
+
+std::string FileText(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
 TEST_F(ParsecDeviceTest, ADeviceInAnotherProcessFailsWith11AndLeavesTheFirstRunning) {
   TManagerVestrel* device = NewDevice();
   ASSERT_EQ(SwitchOn(device), 0);
   const std::string childLog = TestScratchFolder() + "second_process.log";
   std::filesystem::remove(childLog);
-  platform::ChildProcess child = platform::ChildProcess::Start(
-      platform::ExecutableFileName(), {"--gtest_filter=SecondProcess.OpensADeviceAndAnswersItsCode"},
-      {"VESTREL_PARSEC_SECOND_PROCESS=1", "PRX08_SIM_LOG=" + childLog});
-  ASSERT_TRUE(child.IsStarted());
-  std::optional<int> exit = child.Wait(120000);
-  ASSERT_TRUE(exit.has_value());
-  EXPECT_EQ(*exit, 42) << "the second process saw code 11";
-  std::stringstream childCalls;
-  childCalls << std::ifstream(childLog).rdbuf();
-  EXPECT_EQ(childCalls.str(), "") << "the second process never reached its readers";
+  EXPECT_EQ(RunSecondProcess(childLog), 42) << "the second process saw code 11";
+  EXPECT_EQ(FileText(childLog), "") << "the second process never loaded its reader library";
   Simulator.TapCard(0, kCard);
   WaitForEvents(1);
   EXPECT_TRUE(device->Active());
+
+  SwitchOff(device);
+  EXPECT_EQ(RunSecondProcess(childLog), 43) << "with the first device off, the second process opens";
+  EXPECT_EQ(FileText(childLog), "Enumerate -> 1\nOpenReader 0\nSetBeepBlinkMode 0 0 1\nSetWiegand26 1\nCloseReader 0\n")
+      << "the simulator of a separate process logs to the file it was given";
+  std::filesystem::remove(childLog);
 }
 
-TEST(SecondProcess, OpensADeviceAndAnswersItsCode) {
+// Exit code 42: the device failed with 11; 43: it switched on (and off again); 1: otherwise.
+TEST(SecondProcess, SwitchesADeviceOnAndOff) {
   if (!platform::EnvironmentVariable("VESTREL_PARSEC_SECOND_PROCESS")) GTEST_SKIP() << "run by the test above";
   InitializeReaderLibraryBinding();
   SetReaderLibraryFolder(PRX08_SIMULATOR_FOLDER);
-  TManagerVestrelList list(ItemClassOf<TManagerVestrel>());
-  auto* device = static_cast<TManagerVestrel*>(list.NewDevice());
-  device->SetActive(1);
-  // The exit code tells the first process what happened here.
-  std::_Exit(device->ErrorCode() == 11 && !device->Active() ? 42 : 1);
+  int outcome = 1;
+  {
+    TManagerVestrelList list(ItemClassOf<TManagerVestrel>());
+    auto* device = static_cast<TManagerVestrel*>(list.NewDevice());
+    device->SetActive(1);
+    if (device->ErrorCode() == 11 && !device->Active()) outcome = 42;
+    if (device->ErrorCode() == 0 && device->Active()) outcome = 43;
+    device->SetActive(0);
+  }
+  std::_Exit(outcome);
 }
 
 TEST_F(ParsecDeviceTest, AStartUpThatDoesNotFinishIn10SecondsFailsAndIsStopped) {
