@@ -282,6 +282,14 @@ void TModelPluList::SetCurrent(int32_t Index) {
   FCurrent = Items(Index);
 }
 
+void TModelPluList::Notify(TCollectionItem* Item, TCollectionNotification Action) {
+  TCollection::Notify(Item, Action);
+  if (Action != TCollectionNotification::cnAdded && Item == FCurrent) {
+    FCurrent = nullptr;
+    FCurrentIndex = -1;
+  }
+}
+
 TPropList& TModelPluList::CurrentDefinitions() const {
   if (!FCurrent) RaiseText(AnsiFromUtf8("Недопустимый индекс модели"));
   return FCurrent->Definitions();

@@ -166,6 +166,10 @@ public:
   // file, with their parameter definitions. An empty source does nothing.
   void LoadDefinitions(const VARIANT& Source);
 
+protected:
+  // The current model leaving the list leaves no model current.
+  void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
+
 private:
   int32_t FCurrentIndex = -1;
   TModelPluItem* FCurrent = nullptr;
