@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "base/errors.h"
+#include "base/guarded_entry.h"
 #include "host/params.h"
 #include "host/variant_text.h"
 #include "platform/ole_ptr.h"
@@ -76,30 +77,32 @@ void TBaseAutoObject::Initialize() {
 // IUnknown
 
 HRESULT STDMETHODCALLTYPE TBaseAutoObject::QueryInterface(REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  IUnknown* found = nullptr;
-  if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch)) {
-    found = static_cast<IDispatch*>(this);
-  } else {
-    try {
+  return GuardedComCall([&]() -> HRESULT {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    IUnknown* found = nullptr;
+    if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch)) {
+      found = static_cast<IDispatch*>(this);
+    } else {
       found = FindInterface(iid);
-    } catch (...) {
-      return E_UNEXPECTED;
     }
-  }
-  if (!found) return E_NOINTERFACE;
-  found->AddRef();
-  *object = found;
-  return S_OK;
+    if (!found) return E_NOINTERFACE;
+    found->AddRef();
+    *object = found;
+    return S_OK;
+  });
 }
 
-ULONG STDMETHODCALLTYPE TBaseAutoObject::AddRef() { return ++FRefCount; }
+ULONG STDMETHODCALLTYPE TBaseAutoObject::AddRef() {
+  return GuardedComCount([&] { return ++FRefCount; });
+}
 
 ULONG STDMETHODCALLTYPE TBaseAutoObject::Release() {
-  const ULONG remaining = --FRefCount;
-  if (remaining == 0) delete this;
-  return remaining;
+  return GuardedComCount([&] {
+    const ULONG remaining = --FRefCount;
+    if (remaining == 0) delete this;
+    return remaining;
+  });
 }
 
 IUnknown* TBaseAutoObject::FindInterface(REFIID) { return nullptr; }
@@ -108,20 +111,24 @@ IUnknown* TBaseAutoObject::FindInterface(REFIID) { return nullptr; }
 // IDispatch
 
 HRESULT STDMETHODCALLTYPE TBaseAutoObject::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 0;
-  return S_OK;
+  return GuardedComCall([&]() -> HRESULT {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TBaseAutoObject::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return DISP_E_BADINDEX;
+  return GuardedComCall([&]() -> HRESULT {
+    if (info) *info = nullptr;
+    return DISP_E_BADINDEX;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TBaseAutoObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT nameCount, LCID,
                                                          DISPID* ids) {
-  if (!names || !ids || nameCount == 0) return E_INVALIDARG;
-  try {
+  return GuardedComCall([&]() -> HRESULT {
+    if (!names || !ids || nameCount == 0) return E_INVALIDARG;
     const AnsiString name = AnsiFromWide(WideStringView(names[0], WideLength(names[0])));
     if (FOwnTable) {
       const DISPID id = FindOwnName(name);
@@ -131,27 +138,30 @@ HRESULT STDMETHODCALLTYPE TBaseAutoObject::GetIDsOfNames(REFIID, LPOLESTR* names
       ids[0] = FindOrAddBlockName(name);
     }
     return S_OK;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  }, E_OUTOFMEMORY);
 }
 
 HRESULT STDMETHODCALLTYPE TBaseAutoObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* args,
                                                   VARIANT* result, EXCEPINFO* exception, UINT*) {
-  if (!FOwnTable) return InvokeByBlock(id, flags, args, result, exception);
-  // Own-table members raise their failures; automation callers learn of them through the
-  // exception record, since no exception may unwind into the caller's frames.
-  try {
-    InvokeOwnTable(id, flags, args, result);
-    return S_OK;
-  } catch (const EProtectException& error) {
-    FillExceptionRecord(exception, error.Code, error.Message(), error.ClassName());
-  } catch (const std::exception& error) {
-    FillExceptionRecord(exception, kAutoUncodedFailure, ExceptionMessage(error), ExceptionClassName(error));
-  } catch (...) {
-    FillExceptionRecord(exception, kAutoUncodedFailure, AnsiString(), "Exception");
-  }
-  return DISP_E_EXCEPTION;
+  // Members raise their failures; automation callers learn of them through the exception
+  // record, since no exception may unwind into the caller's frames.
+  return GuardedComCall(
+      DISP_E_EXCEPTION,
+      [&]() -> HRESULT {
+        if (!FOwnTable) return InvokeByBlock(id, flags, args, result, exception);
+        InvokeOwnTable(id, flags, args, result);
+        return S_OK;
+      },
+      [&](const std::exception* error) {
+        if (const auto* coded = dynamic_cast<const EProtectException*>(error)) {
+          FillExceptionRecord(exception, coded->Code, coded->Message(), coded->ClassName());
+        } else if (error != nullptr) {
+          FillExceptionRecord(exception, kAutoUncodedFailure, ExceptionMessage(*error), ExceptionClassName(*error));
+        } else {
+          FillExceptionRecord(exception, kAutoUncodedFailure, AnsiString(), "Exception");
+        }
+        return DISP_E_EXCEPTION;
+      });
 }
 
 DISPID TBaseAutoObject::FindOwnName(const AnsiString& name) const {

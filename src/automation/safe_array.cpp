@@ -4,9 +4,11 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "automation/array_storage.h"
 #include "base/errors.h"
+#include "base/guarded_entry.h"
 #include "host/variant_stream.h"
 #include "host/variant_text.h"
 #include "platform/automation_classes.h"
@@ -130,17 +132,24 @@ void SetAutomationError(const AnsiString& description) {
   if (SUCCEEDED(create.QueryInterface(IID_IErrorInfo, info))) SetErrorInfo(0, info.Get());
 }
 
+// An ISafeArray operation: the body's failure, of whatever kind, becomes E_FAIL with the error
+// information; a body returning a status returns it.
 template <class TBody>
 HRESULT SafeCall(TBody&& body) noexcept {
-  try {
-    body();
-    return S_OK;
-  } catch (const std::exception& error) {
-    SetAutomationError(ExceptionMessage(error));
-  } catch (...) {
-    SetAutomationError(AnsiString());
-  }
-  return E_FAIL;
+  return GuardedComCall(
+      E_FAIL,
+      [&]() -> HRESULT {
+        if constexpr (std::is_void_v<decltype(body())>) {
+          body();
+          return S_OK;
+        } else {
+          return body();
+        }
+      },
+      [](const std::exception* error) {
+        SetAutomationError(error != nullptr ? ExceptionMessage(*error) : AnsiString());
+        return E_FAIL;
+      });
 }
 
 // The late-bound file members hand their argument over as the file name.
@@ -313,21 +322,27 @@ HRESULT STDMETHODCALLTYPE TSafeArray::SetValue(LONG X, LONG Y, VARIANT Value) {
 }
 
 HRESULT STDMETHODCALLTYPE TSafeArray::GetPSA(SAFEARRAY** Result) {
-  if (!Result) return E_POINTER;
-  *Result = StorageHandle();
-  return S_OK;
+  return SafeCall([&]() -> HRESULT {
+    if (!Result) return E_POINTER;
+    *Result = StorageHandle();
+    return S_OK;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TSafeArray::GetVarType(LONG* Result) {
-  if (!Result) return E_POINTER;
-  *Result = ElementType();
-  return S_OK;
+  return SafeCall([&]() -> HRESULT {
+    if (!Result) return E_POINTER;
+    *Result = ElementType();
+    return S_OK;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TSafeArray::IsEmpty(LONG* Result) {
-  if (!Result) return E_POINTER;
-  *Result = Empty() ? 1 : 0;
-  return S_OK;
+  return SafeCall([&]() -> HRESULT {
+    if (!Result) return E_POINTER;
+    *Result = Empty() ? 1 : 0;
+    return S_OK;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TSafeArray::SetPSA(SAFEARRAY* Value) {
@@ -339,17 +354,22 @@ HRESULT STDMETHODCALLTYPE TSafeArray::SetPSAOfType(SAFEARRAY* Value, LONG VarTyp
 }
 
 HRESULT STDMETHODCALLTYPE TSafeArray::GetBounds(LONG* X, LONG* Y) {
-  if (!X || !Y) return E_POINTER;
-  *X = FCountX;
-  *Y = FCountY;
-  return S_OK;
+  return SafeCall([&]() -> HRESULT {
+    if (!X || !Y) return E_POINTER;
+    *X = FCountX;
+    *Y = FCountY;
+    return S_OK;
+  });
 }
 
 namespace {
 HRESULT FileOperation(VARIANT_BOOL* Done, const std::function<bool()>& operation) {
-  if (!Done) return E_POINTER;
-  *Done = VARIANT_FALSE;
-  return SafeCall([&] { *Done = operation() ? VARIANT_TRUE : VARIANT_FALSE; });
+  return SafeCall([&]() -> HRESULT {
+    if (!Done) return E_POINTER;
+    *Done = VARIANT_FALSE;
+    *Done = operation() ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  });
 }
 }  // namespace
 
@@ -370,13 +390,16 @@ HRESULT STDMETHODCALLTYPE TSafeArray::SaveToFileAsStream(BSTR FileName, VARIANT_
 }
 
 HRESULT STDMETHODCALLTYPE TSafeArray::GetValue(LONG X, LONG Y, VARIANT* Value) {
-  if (!Value) return E_POINTER;
-  VariantInit(Value);
-  return SafeCall([&] { *Value = ElementAt(X, Y).Detach(); });
+  return SafeCall([&]() -> HRESULT {
+    if (!Value) return E_POINTER;
+    VariantInit(Value);
+    *Value = ElementAt(X, Y).Detach();
+    return S_OK;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE TSafeArray::InterfaceSupportsErrorInfo(REFIID iid) {
-  return IsEqualGUID(iid, IID_ISafeArray) ? S_OK : S_FALSE;
+  return GuardedComCall([&]() -> HRESULT { return IsEqualGUID(iid, IID_ISafeArray) ? S_OK : S_FALSE; });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -467,13 +490,16 @@ void MakeArrayObjectFromStream(SAFEARRAY* array, VARTYPE elementType, VARIANT& r
   result.pdispVal = static_cast<IDispatch*>(object.Detach());
 }
 
+// The object may be anyone's, the host's too: the calls to it run under the guard.
 bool ArrayBehindObject(IUnknown* object, SAFEARRAY*& array, VARTYPE& elementType) {
-  ComPtr<ISafeArray> safeArray;
-  if (!object || FAILED(object->QueryInterface(IID_ISafeArray, safeArray.PutVoid())) || !safeArray) return false;
-  LONG type = VT_VARIANT;
-  if (FAILED(safeArray->GetPSA(&array)) || FAILED(safeArray->GetVarType(&type)) || !array) return false;
-  elementType = VARTYPE(type);
-  return true;
+  return platform::CallGuarded([&] {
+    ComPtr<ISafeArray> safeArray;
+    if (!object || FAILED(object->QueryInterface(IID_ISafeArray, safeArray.PutVoid())) || !safeArray) return false;
+    LONG type = VT_VARIANT;
+    if (FAILED(safeArray->GetPSA(&array)) || FAILED(safeArray->GetVarType(&type)) || !array) return false;
+    elementType = VARTYPE(type);
+    return true;
+  });
 }
 
 // Installed as the module's code is loaded, so every stream of the process sees array objects.
@@ -507,6 +533,9 @@ bool IsSafeArray(const VARIANT& value) {
   if (direct.vt == VT_DISPATCH) object = direct.pdispVal;
   else if (direct.vt == (VT_BYREF | VT_DISPATCH) && direct.ppdispVal) object = *direct.ppdispVal;
   if (!object) return false;
-  ComPtr<ISafeArray> array;
-  return SUCCEEDED(object->QueryInterface(IID_ISafeArray, array.PutVoid())) && array;
+  // The object may be anyone's, the host's too.
+  return platform::CallGuarded([&] {
+    ComPtr<ISafeArray> array;
+    return SUCCEEDED(object->QueryInterface(IID_ISafeArray, array.PutVoid())) && array;
+  });
 }

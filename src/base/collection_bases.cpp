@@ -1,27 +1,33 @@
 #include "base/collection_bases.h"
 
+#include "base/guarded_entry.h"
+
 TCollectionItemInterface::TCollectionItemInterface(TCollection* Collection) : TCollectionItem(Collection) {}
 
 HRESULT STDMETHODCALLTYPE TCollectionItemInterface::QueryInterface(REFIID riid, void** ppvObject) {
-  if (ppvObject == nullptr)
-    return E_POINTER;
-  void* found = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(this) : GetInterface(riid);
-  *ppvObject = found;
-  if (found == nullptr)
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
+  return GuardedComCall([&]() -> HRESULT {
+    if (ppvObject == nullptr)
+      return E_POINTER;
+    void* found = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(this) : GetInterface(riid);
+    *ppvObject = found;
+    if (found == nullptr)
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  });
 }
 
 ULONG STDMETHODCALLTYPE TCollectionItemInterface::AddRef() {
-  return static_cast<ULONG>(FRefCount.fetch_add(1) + 1);
+  return GuardedComCount([&] { return static_cast<ULONG>(FRefCount.fetch_add(1) + 1); });
 }
 
 ULONG STDMETHODCALLTYPE TCollectionItemInterface::Release() {
-  const int32_t remaining = FRefCount.fetch_sub(1) - 1;
-  if (remaining == 0)
-    delete this;
-  return static_cast<ULONG>(remaining);
+  return GuardedComCount([&] {
+    const int32_t remaining = FRefCount.fetch_sub(1) - 1;
+    if (remaining == 0)
+      delete this;
+    return static_cast<ULONG>(remaining);
+  });
 }
 
 void TCollectionItemInterface::ReleaseItem() {

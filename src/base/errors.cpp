@@ -3,6 +3,8 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cinttypes>
+#include <cstdio>
 #include <optional>
 #include <new>
 #include <typeinfo>
@@ -185,6 +187,8 @@ AnsiString FormatOne(std::string_view pattern, const FormatSpec& spec, const For
   return text;
 }
 
+bool UserPrefersRussian() { return (UserDefaultLanguageId() & 0xFF) == kPrimaryLanguageRussian; }
+
 WideString UnknownCodeText(int32_t code, bool russian) {
   if (russian) {
     return WideFromUtf8("Неизвестная ошибка (Код = " + std::to_string(code) + ")!");
@@ -233,8 +237,7 @@ WideString ErrorMessageTextIn(int32_t code, bool russian) {
 }
 
 WideString ErrorMessageText(int32_t code) {
-  const bool russian = (UserDefaultLanguageId() & 0xFF) == kPrimaryLanguageRussian;
-  return ErrorMessageTextIn(code, russian);
+  return ErrorMessageTextIn(code, UserPrefersRussian());
 }
 
 void RaiseError(int32_t code, const FormatArgs& args) {
@@ -249,9 +252,42 @@ void RaiseCodeError(int32_t code) { RaiseError(code, {}); }
 
 void RaiseText(const AnsiString& text) { RaiseError(ERR_TEXT, {text}); }
 
+namespace {
+
+// An address as the host writes it: "0x" and as many upper-case digits as a pointer has.
+std::string AddressText(const void* address) {
+  char text[2 + 2 * sizeof(void*) + 1];
+  std::snprintf(text, sizeof(text), "0x%0*" PRIXPTR, static_cast<int>(2 * sizeof(void*)),
+                reinterpret_cast<uintptr_t>(address));
+  return text;
+}
+
+}  // namespace
+
+WideString StructuredExceptionText(const platform::StructuredException& error, bool russian) {
+  char code[11];
+  std::snprintf(code, sizeof(code), "0x%08" PRIX32, error.Code());
+  std::string text = std::string(russian ? "Системное исключение " : "System exception ") + code +
+                     (russian ? " по адресу " : " at address ") + AddressText(error.Address());
+  if (error.IsAccessViolation()) {
+    if (russian) {
+      text += std::string(": нарушение доступа при ") + (error.IsWrite() ? "записи" : "чтении") + " по адресу ";
+    } else {
+      text += std::string(": access violation ") + (error.IsWrite() ? "writing" : "reading") + " address ";
+    }
+    text += AddressText(error.FaultAddress());
+  } else if (error.Code() == platform::kHostLanguageExceptionCode) {
+    text += russian ? ": исключение приложения-хоста" : ": an exception of the host application";
+  }
+  return WideFromUtf8(text);
+}
+
 AnsiString ExceptionMessage(const std::exception& error) {
   if (const auto* own = dynamic_cast<const Exception*>(&error)) {
     return own->Message();
+  }
+  if (const auto* structured = dynamic_cast<const platform::StructuredException*>(&error)) {
+    return AnsiFromWide(StructuredExceptionText(*structured, UserPrefersRussian()));
   }
   return error.what();
 }
@@ -259,6 +295,10 @@ AnsiString ExceptionMessage(const std::exception& error) {
 const char* ExceptionClassName(const std::exception& error) {
   if (const auto* own = dynamic_cast<const Exception*>(&error)) {
     return own->ClassName();
+  }
+  if (const auto* structured = dynamic_cast<const platform::StructuredException*>(&error)) {
+    // The host language's names for these failures.
+    return structured->IsAccessViolation() ? "EAccessViolation" : "EExternalException";
   }
   if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
     return "EOutOfMemory";

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/structured_exception.h"
 #include "platform/text_codec.h"
 
 // The runtime's base exception: a message in the host code page and a class name, which
@@ -53,8 +54,13 @@ public:
   const char* ClassName() const noexcept override { return "EHardwareEquipmentException"; }
 };
 
-// The message of any exception in the host code page (std::exception texts are taken as they are).
+// The message of any exception in the host code page (std::exception texts are taken as they are;
+// a structured exception is described in the user's language, see StructuredExceptionText).
 AnsiString ExceptionMessage(const std::exception& error);
+// The description of a structured exception (platform::CallGuarded) in the chosen language:
+// its code and code address, for an access violation whether it read or wrote and the address
+// accessed, for the host language's own exception code that the host raised it.
+WideString StructuredExceptionText(const platform::StructuredException& error, bool russian);
 // The class name reported as an error source.
 const char* ExceptionClassName(const std::exception& error);
 

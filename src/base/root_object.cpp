@@ -1,5 +1,6 @@
 #include "base/root_object.h"
 
+#include "base/guarded_entry.h"
 #include "platform/system_error.h"
 
 bool IsWinNT() { return platform::IsNtPlatform(); }
@@ -25,33 +26,39 @@ TRootObject::~TRootObject() {
 }
 
 HRESULT STDMETHODCALLTYPE TRootObject::QueryInterface(REFIID riid, void** ppvObject) {
-  if (ppvObject == nullptr)
-    return E_POINTER;
-  void* found = nullptr;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRootObject))
-    found = static_cast<IRootObject*>(this);
-  else
-    found = GetInterface(riid);
-  *ppvObject = found;
-  if (found == nullptr)
-    return E_NOINTERFACE;
-  static_cast<IUnknown*>(found)->AddRef();
-  return S_OK;
+  return GuardedComCall([&]() -> HRESULT {
+    if (ppvObject == nullptr)
+      return E_POINTER;
+    void* found = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IRootObject))
+      found = static_cast<IRootObject*>(this);
+    else
+      found = GetInterface(riid);
+    *ppvObject = found;
+    if (found == nullptr)
+      return E_NOINTERFACE;
+    static_cast<IUnknown*>(found)->AddRef();
+    return S_OK;
+  });
 }
 
+// The root object lives as long as the module: references are not counted (nothing to guard).
 ULONG STDMETHODCALLTYPE TRootObject::AddRef() { return static_cast<ULONG>(-1); }
 
 ULONG STDMETHODCALLTYPE TRootObject::Release() { return static_cast<ULONG>(-1); }
 
 HRESULT STDMETHODCALLTYPE TRootObject::GetRootInterface(IUnknown** Intf) {
-  if (Intf == nullptr)
-    return E_POINTER;
-  return QueryInterface(IID_IRootInterface, reinterpret_cast<void**>(Intf));
+  return GuardedComCall([&]() -> HRESULT {
+    if (Intf == nullptr)
+      return E_POINTER;
+    return QueryInterface(IID_IRootInterface, reinterpret_cast<void**>(Intf));
+  });
 }
 
 void TRootObject::ClearHostLink() {
   try {
-    FHostLink.Reset();
+    // The link is the host's object: its release runs under the guard.
+    platform::CallGuarded([&] { FHostLink.Reset(); });
   } catch (...) {
     // The reference is gone either way (Reset empties the field before releasing).
   }

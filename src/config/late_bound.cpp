@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/automation_classes.h"
+#include "platform/structured_exception.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ ComPtr<IDispatch> DispatchOf(const VARIANT& object, std::string_view member) {
   return dispatch;
 }
 
-OleVariant Invoke(const VARIANT& object, std::string_view member, WORD flags, std::vector<OleVariant> args) {
+OleVariant InvokeUnguarded(const VARIANT& object, std::string_view member, WORD flags, std::vector<OleVariant>& args) {
   ComPtr<IDispatch> dispatch = DispatchOf(object, member);
   WideString name = WideFromUtf8(member);
   LPOLESTR names[] = {name.data()};
@@ -83,6 +84,12 @@ OleVariant Invoke(const VARIANT& object, std::string_view member, WORD flags, st
                         &argumentError);
   if (FAILED(hr)) RaiseCallError(member, hr, hr == DISP_E_EXCEPTION ? &info : nullptr);
   return result;
+}
+
+// The object is foreign code (MSXML, the host's objects): a structured exception inside it
+// arrives as platform::StructuredException. A fault skips the releases of this call's references.
+OleVariant Invoke(const VARIANT& object, std::string_view member, WORD flags, std::vector<OleVariant> args) {
+  return platform::CallGuarded([&] { return InvokeUnguarded(object, member, flags, args); });
 }
 
 }  // namespace

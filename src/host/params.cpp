@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "host/host_string.h"
 #include "host/variant_text.h"
+#include "platform/structured_exception.h"
 #include "platform/text_codec.h"
 
 namespace {
@@ -295,17 +296,41 @@ void SetCallHandler(TCallHandler handler) noexcept { gCallHandler.store(handler)
 
 TCallHandler CallHandler() noexcept { return gCallHandler.load(); }
 
+namespace {
+
+// Records a failure in the block. The block is the host's memory: should even that fail, the
+// false result is all the host gets.
+void RecordCallFailure(TParams& params, const std::exception* error) noexcept {
+  try {
+    platform::CallGuarded([&] {
+      if (error != nullptr) {
+        params.SetException(*error);
+      } else {
+        params.SetExceptionText(AnsiFromUtf8("Неизвестное исключение"));
+      }
+    });
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
 BOOL WINAPI SafeCallEntry(TParams* params, IUnknown* context) noexcept {
   if (params == nullptr) return FALSE;  // no block to report in
   try {
-    params->HasError = false;
-    const TCallHandler handler = CallHandler();
-    if (handler == nullptr) RaiseText(AnsiFromUtf8("Обработчик вызовов не назначен"));
-    return handler(params, context);
+    // The handler runs under the structured exception guard: an access violation or an
+    // exception raised by the host's objects that the handler calls arrives here as
+    // platform::StructuredException and is recorded like any other.
+    return platform::CallGuarded([&] {
+      params->HasError = false;
+      const TCallHandler handler = CallHandler();
+      if (handler == nullptr) RaiseText(AnsiFromUtf8("Обработчик вызовов не назначен"));
+      return handler(params, context);
+    });
   } catch (const std::exception& error) {
-    params->SetException(error);
+    RecordCallFailure(*params, &error);
   } catch (...) {
-    params->SetExceptionText(AnsiFromUtf8("Неизвестное исключение"));
+    RecordCallFailure(*params, nullptr);
   }
   return FALSE;
 }

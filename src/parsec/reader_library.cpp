@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "config/module_file.h"
+#include "base/errors.h"
 #include "config/named_mutexes.h"
 #include "platform/file_system.h"
 
@@ -44,7 +45,9 @@ bool BindReaderLibrary() {
   std::string folder = ReaderLibraryFolder();
   // The library may load companions of its own by relative name.
   if (folder.empty() || !platform::ChangeCurrentDirectory(folder)) return false;
-  ReaderLibraryHandle = platform::DynamicLibrary::Load(folder + kReaderLibraryFileName);
+  // Loading runs the library's own start code: foreign code, under the guard.
+  ReaderLibraryHandle =
+      platform::CallGuarded([&] { return platform::DynamicLibrary::Load(folder + kReaderLibraryFileName); });
   if (!ReaderLibraryHandle.IsLoaded()) return false;
   if (!ResolveEntryPoints()) {
     UnloadReaderLibrary();
@@ -101,7 +104,12 @@ bool LoadReaderLibrary() {
 
 bool UnloadReaderLibrary() {
   if (ReaderLibraryHandle.IsLoaded()) {
-    ReaderLibraryHandle.Free();
+    try {
+      // Freeing runs the library's own end code. The handle is given up before it runs.
+      platform::CallGuarded([] { ReaderLibraryHandle.Free(); });
+    } catch (...) {
+      // A library that failed in its end code counts as unloaded all the same.
+    }
     ReaderLibrary = TReaderLibraryEntryPoints{};
     if (ReaderLibraryMutex.IsOpen()) {
       try {
@@ -115,6 +123,10 @@ bool UnloadReaderLibrary() {
 }
 
 bool IsReaderLibraryLoaded() { return ReaderLibraryHandle.IsLoaded(); }
+
+void RaiseReaderLibraryNotBound() {
+  throw Exception(AnsiFromUtf8("Библиотека считывателя prx08.dll не загружена"));
+}
 
 void InitializeReaderLibraryBinding() {
   ReaderLibraryHandle = platform::DynamicLibrary();

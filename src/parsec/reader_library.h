@@ -10,6 +10,7 @@
 #include "platform/call_convention.h"
 #include "platform/dynamic_library.h"
 #include "platform/named_mutex.h"
+#include "platform/structured_exception.h"
 
 // The entry points as the plug-in calls them. The library uses the stdcall convention on 32-bit
 // x86 (the native one elsewhere); 16-bit results are signed.
@@ -69,6 +70,18 @@ void InitializeReaderLibraryBinding();
 // Module end: unloads the library and clears the mutex name.
 void FinalizeReaderLibraryBinding();
 
+// Calls one entry point of the bound library, e.g. CallReaderLibrary(&TReaderLibraryEntryPoints::
+// OpenReader, reader). The library is foreign code: the call runs under the structured exception
+// guard, so a fault inside it arrives as platform::StructuredException (a C++ exception) and the
+// caller's thread carries on. Raises Exception when the entry point is not bound. Every call into
+// the reader goes through here.
+[[noreturn]] void RaiseReaderLibraryNotBound();
+template <class TEntry, class... TArgs>
+auto CallReaderLibrary(TEntry TReaderLibraryEntryPoints::*entry, TArgs... args) {
+  const TEntry function = ReaderLibrary.*entry;
+  if (function == nullptr) RaiseReaderLibraryNotBound();
+  return platform::CallGuarded([&] { return function(args...); });
+}
 // The folder prx08.dll is loaded from, with a trailing delimiter: the folder of the plug-in
 // module's own file (in long form). Tests, where this code lives in a test program, point it
 // at another folder; an empty folder restores the module's own.

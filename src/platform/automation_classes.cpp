@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ole_ptr.h"
+#include "platform/structured_exception.h"
 
 namespace platform {
 namespace {
@@ -128,20 +129,30 @@ HRESULT CreateAutomationObject(const OLECHAR* progId, IDispatch** object) {
   return CreateAutomationObject(clsid, object);
 }
 
+// The factory's operations are called from outside (COM, the host): nothing may leave them,
+// structured exceptions included.
 HRESULT ProcessClassFactory::QueryInterface(REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
-  *object = static_cast<IClassFactory*>(this);
-  return S_OK;
+  try {
+    return CallGuarded([&]() -> HRESULT {
+      if (!object) return E_POINTER;
+      *object = nullptr;
+      if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IClassFactory)) return E_NOINTERFACE;
+      *object = static_cast<IClassFactory*>(this);
+      return S_OK;
+    });
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 HRESULT ProcessClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (outer) return CLASS_E_NOAGGREGATION;
   try {
-    return FCreate(iid, object);
+    return CallGuarded([&]() -> HRESULT {
+      if (!object) return E_POINTER;
+      *object = nullptr;
+      if (outer) return CLASS_E_NOAGGREGATION;
+      return FCreate(iid, object);
+    });
   } catch (...) {
     return E_OUTOFMEMORY;
   }

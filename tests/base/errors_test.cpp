@@ -126,3 +126,39 @@ TEST(ExceptionMessage, ReadsOwnAndStandardExceptions) {
 }
 
 }  // namespace
+
+namespace {
+
+const void* At(uintptr_t address) { return reinterpret_cast<const void*>(address); }
+
+std::string Hex(uintptr_t value) {
+  std::string digits(2 * sizeof(void*), '0');
+  for (size_t i = digits.size(); i-- > 0 && value != 0; value >>= 4) digits[i] = "0123456789ABCDEF"[value & 0xF];
+  return "0x" + digits;
+}
+
+}  // namespace
+
+TEST(StructuredExceptionText, NamesCodeAddressesAndDirectionInBothLanguages) {
+  const platform::StructuredException write(0xC0000005, At(0x401A2B), true, At(0));
+  EXPECT_EQ(Utf8(StructuredExceptionText(write, true)),
+            "Системное исключение 0xC0000005 по адресу " + Hex(0x401A2B) + ": нарушение доступа при записи по адресу " + Hex(0));
+  EXPECT_EQ(Utf8(StructuredExceptionText(write, false)),
+            "System exception 0xC0000005 at address " + Hex(0x401A2B) + ": access violation writing address " + Hex(0));
+  const platform::StructuredException read(0xC0000005, At(0x10), false, At(0xFFFF0));
+  EXPECT_EQ(Utf8(StructuredExceptionText(read, true)),
+            "Системное исключение 0xC0000005 по адресу " + Hex(0x10) + ": нарушение доступа при чтении по адресу " + Hex(0xFFFF0));
+  const platform::StructuredException host(0x0EEDFADE, At(0x7001), false, nullptr);
+  EXPECT_EQ(Utf8(StructuredExceptionText(host, false)),
+            "System exception 0x0EEDFADE at address " + Hex(0x7001) + ": an exception of the host application");
+  const platform::StructuredException other(0xC0000094, At(0x7001), false, nullptr);
+  EXPECT_EQ(Utf8(StructuredExceptionText(other, true)), "Системное исключение 0xC0000094 по адресу " + Hex(0x7001));
+}
+
+TEST(StructuredExceptionText, IsTheMessageInTheUsersLanguageWithTheHostLanguagesClassNames) {
+  const platform::StructuredException write(0xC0000005, At(0x401A2B), true, At(0));
+  EXPECT_EQ(ExceptionMessage(write), AnsiFromWide(StructuredExceptionText(write, UserIsRussian())));
+  EXPECT_STREQ(ExceptionClassName(write), "EAccessViolation");
+  EXPECT_STREQ(ExceptionClassName(platform::StructuredException(0x0EEDFADE, nullptr, false, nullptr)),
+               "EExternalException");
+}

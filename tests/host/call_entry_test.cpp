@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "host/params.h"
 #include "host_test_support.h"
 #include "platform/ole_ptr.h"
+#include "platform/user_language.h"
 
 namespace {
 
@@ -111,3 +114,62 @@ TEST(SafeCallEntry, WithoutHandlerOrBlock) {
   EXPECT_EQ(block->ErrorCode, ERR_TEXT);
   EXPECT_EQ(SafeCallEntry(nullptr, nullptr), FALSE);
 }
+
+#ifdef _WIN32
+namespace {
+
+volatile uintptr_t gNullAddress = 0;
+
+BOOL WINAPI WritesThroughNull(TParams*, IUnknown*) {
+  *reinterpret_cast<volatile int*>(gNullAddress) = 1;
+  return TRUE;
+}
+
+// The host's own language raises its exceptions with this code, e.g. from its event sink.
+BOOL WINAPI CallsAForeignFunctionThatRaises(TParams*, IUnknown*) {
+  const ULONG_PTR arguments[] = {0x00401000, 0x00123456};
+  RaiseException(0x0EEDFADE, EXCEPTION_NONCONTINUABLE, 2, arguments);
+  return TRUE;
+}
+
+bool UserIsRussian() { return (UserDefaultLanguageId() & 0xFF) == kPrimaryLanguageRussian; }
+
+}  // namespace
+
+TEST(SafeCallEntry, StructuredExceptionsEndInTheBlockAndTheNextCallWorks) {
+  const std::string zeros(2 * sizeof(void*), '0');
+  struct Case {
+    TCallHandler Handler;
+    std::string Begins;
+    std::string Ends;
+  };
+  const Case cases[] = {
+      {&WritesThroughNull, UserIsRussian() ? "Системное исключение 0xC0000005 по адресу 0x" : "System exception 0xC0000005 at address 0x",
+       UserIsRussian() ? ": нарушение доступа при записи по адресу 0x" + zeros : ": access violation writing address 0x" + zeros},
+      {&CallsAForeignFunctionThatRaises,
+       UserIsRussian() ? "Системное исключение 0x0EEDFADE по адресу 0x" : "System exception 0x0EEDFADE at address 0x",
+       UserIsRussian() ? ": исключение приложения-хоста" : ": an exception of the host application"},
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (const Case& c : cases) {
+      {
+        HandlerScope scope(c.Handler);
+        TParamsPtr block = CallBlock();
+        EXPECT_EQ(SafeCallEntry(block.get(), nullptr), FALSE);
+        EXPECT_TRUE(block->HasError);
+        EXPECT_EQ(block->ErrorCode, ERR_TEXT);
+        EXPECT_EQ(WideString(V_BSTR(&block->ErrorSource)), WideString(OLESTR("Switch")));
+        const std::string text = Utf8FromWide(ErrorText(*block));
+        EXPECT_EQ(text.rfind(c.Begins, 0), 0u) << text;
+        EXPECT_GE(text.size(), c.Ends.size());
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), c.Ends.size())), c.Ends) << text;
+      }
+      // The process carries on: the next call goes through as usual.
+      HandlerScope scope(&Succeeds);
+      TParamsPtr block = CallBlock();
+      EXPECT_EQ(SafeCallEntry(block.get(), nullptr), TRUE);
+      EXPECT_FALSE(block->HasError);
+    }
+  }
+}
+#endif

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "base/errors.h"
 #include "platform/file_system.h"
 #include "platform/named_mutex.h"
 #include "platform/process_info.h"
@@ -77,6 +78,43 @@ TEST_F(ReaderLibraryBinding, LoadBindsEveryEntryPointAndHoldsTheMarker) {
   EXPECT_FALSE(ReaderLibraryMutex.IsOpen());
   EXPECT_FALSE(MarkerExists()) << "the marker goes with the library";
   EXPECT_TRUE(NoEntryPointSet());
+}
+
+#ifdef _WIN32
+// Stands in for a reader library that faults inside: it writes the card through the pointer
+// it was given, which the caller got wrong.
+int16_t PLATFORM_STDCALL FaultingReadCardNumber(int16_t, uint32_t* cardNumber) {
+  *reinterpret_cast<volatile uint32_t*>(cardNumber) = 1;
+  return 0;
+}
+#endif
+
+TEST_F(ReaderLibraryBinding, CallsGoThroughTheGuardAndNeedABoundEntryPoint) {
+  uint32_t card = 0;
+  EXPECT_THROW(CallReaderLibrary(&TReaderLibraryEntryPoints::ReadCardNumber, int16_t{1}, &card), Exception);
+  ASSERT_TRUE(LoadReaderLibrary());
+  Simulator.SetReaderCount(1);
+  EXPECT_EQ(CallReaderLibrary(&TReaderLibraryEntryPoints::Enumerate), 1);
+  EXPECT_EQ(CallReaderLibrary(&TReaderLibraryEntryPoints::OpenReader, int16_t{0}), 0);
+  Simulator.PresentCard(0, 0x00C0FFEEu);
+  EXPECT_EQ(CallReaderLibrary(&TReaderLibraryEntryPoints::ReadCardNumber, int16_t{0}, &card), 0);
+  EXPECT_EQ(card, 0x00C0FFEEu);
+#ifdef _WIN32
+  // A fault inside the library comes back as an exception, and the thread carries on.
+  const auto bound = ReaderLibrary.ReadCardNumber;
+  ReaderLibrary.ReadCardNumber = &FaultingReadCardNumber;
+  auto* wrong = reinterpret_cast<uint32_t*>(uintptr_t{0x20});
+  try {
+    CallReaderLibrary(&TReaderLibraryEntryPoints::ReadCardNumber, int16_t{0}, wrong);
+    ADD_FAILURE() << "the fault did not arrive";
+  } catch (const platform::StructuredException& error) {
+    EXPECT_TRUE(error.IsAccessViolation());
+    EXPECT_TRUE(error.IsWrite());
+    EXPECT_EQ(error.FaultAddress(), wrong);
+  }
+  ReaderLibrary.ReadCardNumber = bound;
+  EXPECT_EQ(CallReaderLibrary(&TReaderLibraryEntryPoints::ReadCardNumber, int16_t{0}, &card), 0);
+#endif
 }
 
 TEST_F(ReaderLibraryBinding, AfterALoadTheCurrentDirectoryIsTheLibrarysFolder) {

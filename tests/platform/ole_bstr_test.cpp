@@ -72,9 +72,16 @@ TEST(OleBstr, ReAllocReplacesText) {
   EXPECT_EQ(SysStringLen(s), 11u);
   EXPECT_EQ(OleString::View(s), OleString::View(OLESTR("second text")));
 
-  // From a part of itself.
+  // From another string, shorter than the old text.
+  ASSERT_TRUE(SysReAllocStringLen(&s, OLESTR("textual"), 4));
+  EXPECT_EQ(OleString::View(s, SysStringLen(s)), OleString::View(OLESTR("text")));
+#ifndef _WIN32
+  // From a part of itself: our own implementation copies before it frees. The system's does not
+  // promise this (32-bit oleaut32 under Wine returns garbage), and the plug-in never does it.
+  ASSERT_TRUE(SysReAllocString(&s, OLESTR("second text")));
   ASSERT_TRUE(SysReAllocStringLen(&s, s + 7, 4));
   EXPECT_EQ(OleString::View(s, SysStringLen(s)), OleString::View(OLESTR("text")));
+#endif
 
   // Growing without a source keeps the old text in front.
   ASSERT_TRUE(SysReAllocStringLen(&s, nullptr, 6));
