@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/call_convention.h"
+
 namespace platform {
 
 constexpr uint32_t kInfiniteWait = 0xFFFFFFFFu;
@@ -59,6 +61,13 @@ uint32_t CurrentThreadId();
 // bring the wrap near.
 uint32_t TickCount();
 void SetTickCountBias(uint32_t bias);
+
+// A test may take the tick count from a clock of its own, such as the reader simulator's
+// exported clock, so that the plug-in and the simulated readers see one time that the test
+// moves. The source replaces the system's count and the bias; nullptr restores them. Set it
+// while no other thread reads the tick count.
+using TickCountSource = uint32_t(PLATFORM_STDCALL*)();
+void SetTickCountSource(TickCountSource source);
 
 // Arithmetic across the wrap: the milliseconds from `since` to `now`, and the signed distance
 // a - b in 32-bit signed arithmetic (positive when a lies after b by less than 2^31 ms).

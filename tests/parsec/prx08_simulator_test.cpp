@@ -2,12 +2,16 @@
 // the entry points the plug-in binds, and its control interface.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "parsec/reader_library.h"
 #include "platform/file_system.h"
 #include "platform/process_info.h"
+#include "platform/structured_exception.h"
 #include "platform/sync.h"
 #include "simulator_control.h"
 
@@ -127,6 +131,125 @@ TEST_F(Prx08Simulator, ScriptFilesAndTheCallLog) {
   Simulator.ResetLog();
   EXPECT_EQ(Simulator.CallLog(), "");
   EXPECT_EQ(Simulator.CallCount("OpenReader"), 0);
+}
+
+TEST_F(Prx08Simulator, AFrozenClockMovesOnlyWhenToldAndStepsWithEveryPollPass) {
+  Simulator.FreezeClock(0xFFFFFF00u);  // scripts and ticks also work across the wrap
+  ASSERT_EQ(Simulator.LoadScriptText("0 present 0 AA\n500 remove 0\n700 tap 0 BB\n"), 3);
+  OpenReader(0);
+  EXPECT_EQ(ReadNow(0), 0xAA);
+  Simulator.AdvanceClock(499);
+  EXPECT_EQ(ReadNow(0), 0xAA) << "the removal is due one millisecond later";
+  Simulator.AdvanceClock(1);
+  EXPECT_EQ(ReadNow(0), -1);
+  EXPECT_EQ(Simulator.TickCount(), 0xFFFFFF00u + 500u);
+
+  // A step per pass: the raw read of reader 0 moves the clock, the other readers share the time.
+  Simulator.SetClockStep(100);
+  uint8_t buffer[100];
+  uint16_t value = 0, length = 99;
+  ReadRaw(1, &value, buffer, &length);
+  EXPECT_EQ(Simulator.TickCount(), 0xFFFFFF00u + 500u) << "reader 1 does not step the clock";
+  length = 99;
+  ReadRaw(0, &value, buffer, &length);
+  EXPECT_EQ(ReadNow(0), -1);
+  length = 99;
+  ReadRaw(0, &value, buffer, &length);
+  EXPECT_EQ(Simulator.TickCount(), 0xFFFFFF00u + 700u);
+  EXPECT_EQ(ReadNow(0), 0xBB);
+
+  Simulator.RunClock();
+  uint32_t running = Simulator.TickCount();
+  EXPECT_LT(platform::TickDifference(running, 0xFFFFFF00u + 700u), 60000) << "runs on from where it stood";
+  EXPECT_GE(platform::TickDifference(running, 0xFFFFFF00u + 700u), 0);
+}
+
+TEST_F(Prx08Simulator, PollsAreCountedPerReader) {
+  Simulator.SetReaderCount(2);
+  OpenReader(0);
+  OpenReader(1);
+  for (int i = 0; i < 3; ++i) ReadNow(0);
+  ReadNow(1);
+  EXPECT_EQ(Simulator.PollCount(0), 3);
+  EXPECT_EQ(Simulator.PollCount(1), 1);
+  EXPECT_EQ(Simulator.PollCount(16), -1);
+  Simulator.ResetLog();
+  EXPECT_EQ(Simulator.PollCount(0), 0);
+}
+
+TEST_F(Prx08Simulator, ABlockedEntryPointAnswersOnlyWhenReleased) {
+  Simulator.SetDelay("Enumerate", SimulatorControl::kBlock);
+  std::atomic<int> answer{-100};
+  std::thread caller([&] { answer = Enumerate(); });
+  while (Simulator.CallCount("Enumerate") == 0) platform::SleepMilliseconds(5);
+  // Other calls go on meanwhile: the block holds no lock.
+  EXPECT_EQ(OpenReader(0), 0);
+  platform::SleepMilliseconds(50);
+  EXPECT_EQ(answer, -100) << "still blocked";
+  Simulator.Release("Enumerate");
+  caller.join();
+  EXPECT_EQ(answer, 1);
+  EXPECT_EQ(Simulator.CallLog(), "OpenReader 0\nEnumerate -> 1\n") << "the blocked call answered last";
+
+  Simulator.SetDelay("BeepBlink", 30);
+  EXPECT_EQ(BeepBlink(0), 0) << "a delay ends by itself";
+}
+
+TEST_F(Prx08Simulator, InjectedFaultsAnswerOtherwiseOrRaiseForTheChosenReaderAndTimes) {
+  Simulator.SetReaderCount(2);
+  OpenReader(0);
+  OpenReader(1);
+  Simulator.PresentCard(0, 0x11u);
+  Simulator.PresentCard(1, 0x22u);
+  Simulator.ResetLog();
+  Simulator.SetFault("ReadCardNumber", 1, SimulatorControl::FaultKind::Answer, 7, 2);
+  uint32_t card = 0;
+  EXPECT_EQ(Read(1, &card), 7);
+  EXPECT_EQ(card, 0u) << "a faulty answer leaves the output alone";
+  EXPECT_EQ(ReadNow(0), 0x11) << "only reader 1 is affected";
+  EXPECT_EQ(Read(1, &card), 7);
+  EXPECT_EQ(ReadNow(1), 0x22) << "two calls only";
+  EXPECT_EQ(Simulator.CallLog(), "ReadCardNumber 1 fault answer=7\nReadCardNumber 1 fault answer=7\n");
+
+  // A raising entry point, as a faulty vendor library does it: a structured exception on
+  // Windows, a C++ exception elsewhere. The simulator stays usable afterwards.
+  Simulator.SetFault("BeepBlink", SimulatorControl::kEveryReader, SimulatorControl::FaultKind::Raise, 0,
+                     SimulatorControl::kAlways);
+  for (int reader : {0, 1}) {
+    EXPECT_THROW(platform::CallGuarded([&] { return BeepBlink(static_cast<int16_t>(reader)); }), std::exception);
+  }
+#if defined(_WIN32)
+  try {
+    platform::CallGuarded([&] { return BeepBlink(0); });
+  } catch (const platform::StructuredException& raised) {
+    EXPECT_EQ(raised.Code(), 0xE0505238u);
+  }
+  Simulator.SetFault("BeepBlink", 0, SimulatorControl::FaultKind::AccessViolation, 0, 1);
+  try {
+    platform::CallGuarded([&] { return BeepBlink(0); });
+    ADD_FAILURE() << "no access violation";
+  } catch (const platform::StructuredException& raised) {
+    EXPECT_TRUE(raised.IsAccessViolation());
+  }
+#endif
+  Simulator.SetFault("BeepBlink", SimulatorControl::kEveryReader, SimulatorControl::FaultKind::None, 0, 0);
+  EXPECT_EQ(BeepBlink(0), 0);
+  EXPECT_EQ(ReadNow(1), 0x22);
+}
+
+TEST_F(Prx08Simulator, TheLogFileReceivesEveryLogLine) {
+  std::string path = platform::TempDirectory() + "vestrel_simlog_" + std::to_string(platform::CurrentProcessId()) + ".txt";
+  std::filesystem::remove(path);
+  ASSERT_TRUE(Simulator.SetLogFile(path));
+  OpenReader(0);
+  BeepBlink(0);
+  ASSERT_TRUE(Simulator.SetLogFile(""));
+  BeepBlink(0);
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  EXPECT_EQ(text.str(), "OpenReader 0\nBeepBlink 0\n");
+  std::filesystem::remove(path);
+  EXPECT_FALSE(Simulator.SetLogFile(platform::TempDirectory() + "no_such_folder_x/log.txt"));
 }
 
 }  // namespace

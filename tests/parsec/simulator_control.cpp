@@ -8,6 +8,9 @@ using OneInteger = int32_t(PLATFORM_STDCALL*)(int32_t);
 using ReaderAndCode = int32_t(PLATFORM_STDCALL*)(int32_t, uint32_t);
 using OneText = int32_t(PLATFORM_STDCALL*)(const char*);
 using TextBuffer = int32_t(PLATFORM_STDCALL*)(char*, int32_t);
+using OneUnsigned = int32_t(PLATFORM_STDCALL*)(uint32_t);
+using TextAndInteger = int32_t(PLATFORM_STDCALL*)(const char*, int32_t);
+using FaultSetting = int32_t(PLATFORM_STDCALL*)(const char*, int32_t, int32_t, int32_t, int32_t);
 }  // namespace
 
 SimulatorControl::SimulatorControl() : FLibrary(platform::DynamicLibrary::Load(PRX08_SIMULATOR_FILE)) {}
@@ -24,6 +27,28 @@ int32_t SimulatorControl::LoadScriptText(const std::string& script) {
 int32_t SimulatorControl::LoadScript(const std::string& path) { return Get<OneText>("SimLoadScript")(path.c_str()); }
 int32_t SimulatorControl::CallCount(const std::string& name) { return Get<OneText>("SimGetCallCount")(name.c_str()); }
 void SimulatorControl::ResetLog() { Get<NoArguments>("SimResetLog")(); }
+int32_t SimulatorControl::PollCount(int32_t reader) { return Get<OneInteger>("SimGetPollCount")(reader); }
+
+uint32_t SimulatorControl::TickCount() { return TickSource()(); }
+platform::TickCountSource SimulatorControl::TickSource() const {
+  return Get<platform::TickCountSource>("SimGetTickCount");
+}
+void SimulatorControl::FreezeClock(uint32_t now) { Get<OneUnsigned>("SimSetClock")(now); }
+void SimulatorControl::AdvanceClock(uint32_t milliseconds) { Get<OneUnsigned>("SimAdvanceClock")(milliseconds); }
+void SimulatorControl::SetClockStep(uint32_t milliseconds) { Get<OneUnsigned>("SimSetClockStep")(milliseconds); }
+void SimulatorControl::RunClock() { Get<NoArguments>("SimRunClock")(); }
+
+void SimulatorControl::SetDelay(const std::string& entryPoint, int32_t milliseconds) {
+  Get<TextAndInteger>("SimSetDelay")(entryPoint.c_str(), milliseconds);
+}
+void SimulatorControl::Release(const std::string& entryPoint) { Get<OneText>("SimRelease")(entryPoint.c_str()); }
+void SimulatorControl::SetFault(const std::string& entryPoint, int32_t reader, FaultKind kind, int32_t answer,
+                                int32_t times) {
+  Get<FaultSetting>("SimSetFault")(entryPoint.c_str(), reader, static_cast<int32_t>(kind), answer, times);
+}
+bool SimulatorControl::SetLogFile(const std::string& path) {
+  return Get<OneText>("SimSetLogFile")(path.c_str()) == 0;
+}
 
 std::string SimulatorControl::CallLog() {
   auto getLog = Get<TextBuffer>("SimGetCallLog");

@@ -6,6 +6,7 @@
 
 #include "platform/call_convention.h"
 #include "platform/dynamic_library.h"
+#include "platform/sync.h"
 
 class SimulatorControl {
 public:
@@ -23,6 +24,24 @@ public:
   std::string CallLog();
   int32_t CallCount(const std::string& name);
   void ResetLog();
+  int32_t PollCount(int32_t reader);
+
+  // The simulator's clock (also the plug-in's tick count once TickSource() is installed).
+  uint32_t TickCount();
+  platform::TickCountSource TickSource() const;
+  void FreezeClock(uint32_t now);
+  void AdvanceClock(uint32_t milliseconds);
+  void SetClockStep(uint32_t milliseconds);
+  void RunClock();
+
+  // Delays (milliseconds; kBlock blocks until Release), injected faults, the log file.
+  static constexpr int32_t kBlock = -1;
+  void SetDelay(const std::string& entryPoint, int32_t milliseconds);
+  void Release(const std::string& entryPoint);
+  enum class FaultKind : int32_t { None = 0, Answer = 1, Raise = 2, AccessViolation = 3 };
+  static constexpr int32_t kEveryReader = -1, kAlways = -1;
+  void SetFault(const std::string& entryPoint, int32_t reader, FaultKind kind, int32_t answer, int32_t times);
+  bool SetLogFile(const std::string& path);
 
 private:
   template <class Function>

@@ -110,4 +110,18 @@ TEST(TickCount, BiasBringsTheWrapNearAndTheCountWraps) {
   EXPECT_GT(platform::TickDifference(after, before), 0);
 }
 
+uint32_t PLATFORM_STDCALL FixedClock() { return 0x12345678u; }
+
+TEST(TickCount, ASourceReplacesTheSystemsCountUntilRemoved) {
+  platform::SetTickCountBias(1000);
+  platform::SetTickCountSource(&FixedClock);
+  EXPECT_EQ(TickCount(), 0x12345678u) << "neither the system's count nor the bias";
+  platform::SetTickCountSource(nullptr);
+  platform::SetTickCountBias(0);
+  uint32_t system = TickCount();
+  EXPECT_NE(system, 0x12345678u);
+  platform::SleepMilliseconds(50);
+  EXPECT_GT(platform::TickDifference(TickCount(), system), 0) << "the system's count runs again";
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // Nothing here belongs to the plug-in; it links nothing of it. See README.md.
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +12,15 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 // The entry points and the control functions use the Windows API convention: stdcall on
 // 32-bit x86, the native convention elsewhere. Windows exports undecorated names through the
@@ -32,12 +40,24 @@ namespace {
 
 constexpr int kMaxReaders = 16;
 constexpr uint16_t kExpectedRawLength = 99;
+// The code of the structured exception an entry point raises when told to (Windows).
+constexpr uint32_t kRaisedExceptionCode = 0xE0505238u;
+
+const char* const kEntryPoints[] = {"Enumerate",         "GetFirstReader", "GetNextReader",    "OpenReader",
+                                    "CloseReader",       "ReadCardNumberRaw", "ReadCardNumber", "SetBeepBlinkMode",
+                                    "BeepBlink",         "GetReaderInfo",  "SetWiegand26"};
+
+bool IsEntryPoint(const char* name) {
+  return name && std::any_of(std::begin(kEntryPoints), std::end(kEntryPoints),
+                             [name](const char* known) { return std::strcmp(known, name) == 0; });
+}
 
 struct Reader {
   bool Open = false;
   bool CardPresent = false;
   bool TapOnly = false;  // the card leaves after one delivery
   uint32_t Card = 0;
+  int32_t Polls = 0;  // ReadCardNumber calls on this reader
 };
 
 enum class Action { Readers, Present, Tap, Remove };
@@ -49,15 +69,50 @@ struct ScriptEvent {
   uint32_t Value;
 };
 
+enum class FaultKind : int32_t { None = 0, Answer = 1, Raise = 2, AccessViolation = 3 };
+
+struct Fault {
+  FaultKind Kind = FaultKind::None;
+  int32_t Reader = -1;  // -1: every reader
+  int32_t Answer = 0;
+  int32_t Times = 0;    // calls still affected; -1 without end
+};
+
+// The system's millisecond count as 32 bits, the same clock the plug-in reads by default.
+uint32_t SystemTicks() {
+#if defined(_WIN32)
+  return GetTickCount();
+#else
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+#endif
+}
+
+// The simulator's time. Running, it follows the system's count plus an offset; frozen, it only
+// moves when told to, or by a fixed step at every poll pass (the raw read of reader 0).
+struct Clock {
+  bool Frozen = false;
+  uint32_t FrozenAt = 0;
+  uint32_t Offset = 0;
+  uint32_t StepPerPass = 0;
+  uint32_t Now() const { return Frozen ? FrozenAt : SystemTicks() + Offset; }
+};
+
 struct Simulator {
   std::mutex Lock;
+  std::condition_variable DelayChanged;
   int ReaderCount = 1;
   Reader Readers[kMaxReaders];
   std::vector<std::string> Log;
   std::map<std::string, int32_t> Counts;
+  std::map<std::string, int32_t> Delays;  // milliseconds; -1 blocks until released
+  std::map<std::string, Fault> Faults;
   std::vector<ScriptEvent> Script;
   size_t ScriptNext = 0;
-  std::chrono::steady_clock::time_point ScriptStart;
+  uint32_t ScriptStart = 0;
+  Clock Time;
+  std::FILE* LogFile = nullptr;
 };
 
 Simulator& State() {
@@ -69,7 +124,13 @@ bool ValidReader(const Simulator& s, int reader) {
   return reader >= 0 && reader < kMaxReaders && reader < s.ReaderCount;
 }
 
-void Note(Simulator& s, const std::string& line) { s.Log.push_back(line); }
+void Note(Simulator& s, const std::string& line) {
+  s.Log.push_back(line);
+  if (s.LogFile) {
+    std::fprintf(s.LogFile, "%s\n", line.c_str());
+    std::fflush(s.LogFile);
+  }
+}
 
 std::string Text(const char* format, long a = 0, long b = 0, long c = 0) {
   char buffer[128];
@@ -80,27 +141,25 @@ std::string Text(const char* format, long a = 0, long b = 0, long c = 0) {
 void Apply(Simulator& s, const ScriptEvent& event) {
   switch (event.What) {
     case Action::Readers:
-      s.ReaderCount = static_cast<int>(event.Value);
+      s.ReaderCount = static_cast<int>(static_cast<int32_t>(event.Value));
       break;
     case Action::Present:
     case Action::Tap:
-      if (event.Reader >= 0 && event.Reader < kMaxReaders) {
-        s.Readers[event.Reader].CardPresent = true;
-        s.Readers[event.Reader].TapOnly = event.What == Action::Tap;
-        s.Readers[event.Reader].Card = event.Value;
-      }
+      s.Readers[event.Reader].CardPresent = true;
+      s.Readers[event.Reader].TapOnly = event.What == Action::Tap;
+      s.Readers[event.Reader].Card = event.Value;
       break;
     case Action::Remove:
-      if (event.Reader >= 0 && event.Reader < kMaxReaders) s.Readers[event.Reader].CardPresent = false;
+      s.Readers[event.Reader].CardPresent = false;
       break;
   }
 }
 
-// Applies every script event whose time has come; every call into the library runs this first.
+// Applies every script event whose time has come on the simulator's clock; every call into the
+// library runs this first.
 void Advance(Simulator& s) {
-  if (s.ScriptNext >= s.Script.size()) return;
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - s.ScriptStart);
-  while (s.ScriptNext < s.Script.size() && s.Script[s.ScriptNext].AtMilliseconds <= elapsed.count()) {
+  uint32_t elapsed = s.Time.Now() - s.ScriptStart;
+  while (s.ScriptNext < s.Script.size() && s.Script[s.ScriptNext].AtMilliseconds <= elapsed) {
     Apply(s, s.Script[s.ScriptNext++]);
   }
 }
@@ -117,8 +176,9 @@ int ParseScript(std::istream& input, std::vector<ScriptEvent>& events) {
     if (!(words >> time)) continue;  // blank line
     ScriptEvent event{};
     char* end = nullptr;
-    event.AtMilliseconds = static_cast<uint32_t>(std::strtoul(time.c_str(), &end, 10));
-    if (*end != '\0' || !(words >> action)) return -number;
+    unsigned long at = std::strtoul(time.c_str(), &end, 10);
+    if (*end != '\0' || time[0] == '-' || at > 0x7FFFFFFFul || !(words >> action)) return -number;
+    event.AtMilliseconds = static_cast<uint32_t>(at);
     std::string extra;
     if (action == "readers") {
       long count = 0;
@@ -151,9 +211,14 @@ int32_t StartScript(Simulator& s, std::istream& input) {
   if (result < 0) return result;
   s.Script = std::move(events);
   s.ScriptNext = 0;
-  s.ScriptStart = std::chrono::steady_clock::now();
+  s.ScriptStart = s.Time.Now();
   Advance(s);
   return result;
+}
+
+void OpenLogFile(Simulator& s, const char* path) {
+  if (s.LogFile) std::fclose(s.LogFile);
+  s.LogFile = path && *path ? std::fopen(path, "a") : nullptr;
 }
 
 void ResetState(Simulator& s) {
@@ -161,33 +226,111 @@ void ResetState(Simulator& s) {
   for (Reader& reader : s.Readers) reader = Reader{};
   s.Log.clear();
   s.Counts.clear();
+  s.Delays.clear();
+  s.Faults.clear();
   s.Script.clear();
   s.ScriptNext = 0;
+  s.Time = Clock{};
+  s.DelayChanged.notify_all();
 }
 
-// A demo can drive the simulator without calling it: PRX08_SIM_READERS sets the reader count and
-// PRX08_SIM_SCRIPT names a script that starts when the library is loaded.
+// A demo can drive the simulator without calling it: PRX08_SIM_READERS sets the reader count,
+// PRX08_SIM_SCRIPT names a script that starts when the library is loaded, and PRX08_SIM_LOG
+// names a file that receives every line of the call log.
 struct StartFromEnvironment {
   StartFromEnvironment() {
     Simulator& s = State();
     if (const char* readers = std::getenv("PRX08_SIM_READERS")) {
       s.ReaderCount = std::clamp(std::atoi(readers), -32768, kMaxReaders);
     }
+    if (const char* log = std::getenv("PRX08_SIM_LOG")) OpenLogFile(s, log);
     if (const char* script = std::getenv("PRX08_SIM_SCRIPT")) {
       std::ifstream file(script);
       if (file) StartScript(s, file);
     }
   }
+  ~StartFromEnvironment() { OpenLogFile(State(), nullptr); }
 } startFromEnvironment;
 
-// Opens a call: locks the state, advances the script and counts the call.
-struct Call {
-  explicit Call(const char* name) : Guard(State().Lock), S(State()) {
+[[noreturn]] void RaiseFault(FaultKind kind, const char* name) {
+#if defined(_WIN32)
+  if (kind == FaultKind::AccessViolation) {
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+  }
+  RaiseException(kRaisedExceptionCode, 0, 0, nullptr);
+#endif
+  (void)kind;
+  throw std::runtime_error(std::string("prx08 simulator: fault injected into ") + name);
+}
+
+// Opens a call: locks the state, advances the script, counts the call (and the poll of a
+// reader), waits out a delay that is set for the entry point, and picks up an injected fault.
+class Call {
+public:
+  explicit Call(const char* name, int reader = -1)
+      : FGuard(State().Lock), S(State()), FName(name), FReader(reader) {
+    if (S.Time.Frozen && S.Time.StepPerPass != 0 && reader == 0 && std::strcmp(name, "ReadCardNumberRaw") == 0) {
+      S.Time.FrozenAt += S.Time.StepPerPass;
+    }
     Advance(S);
     ++S.Counts[name];
+    if (std::strcmp(name, "ReadCardNumber") == 0 && reader >= 0 && reader < kMaxReaders) ++S.Readers[reader].Polls;
+    WaitOutDelay();
+    TakeFault();
   }
-  std::lock_guard<std::mutex> Guard;
+
+  bool Faulty() const { return FFault.Kind != FaultKind::None; }
+
+  // What a faulty call answers; raising faults leave the lock first, as the raise skips
+  // every destructor on the way out on some systems.
+  int16_t FaultAnswer() {
+    std::string line = FName + Text(" %ld fault ", FReader);
+    if (FFault.Kind == FaultKind::Answer) {
+      Note(S, line + Text("answer=%ld", FFault.Answer));
+      return static_cast<int16_t>(FFault.Answer);
+    }
+    Note(S, line + (FFault.Kind == FaultKind::Raise ? "raise" : "access-violation"));
+    FGuard.unlock();
+    RaiseFault(FFault.Kind, FName.c_str());
+  }
+
+private:
+  void WaitOutDelay() {
+    auto found = S.Delays.find(FName);
+    if (found == S.Delays.end() || found->second == 0) return;
+    int32_t delay = found->second;
+    auto unchanged = [&] {
+      auto now = S.Delays.find(FName);
+      return now != S.Delays.end() && now->second == delay;
+    };
+    if (delay < 0) {
+      S.DelayChanged.wait(FGuard, [&] { return !unchanged(); });
+    } else {
+      S.DelayChanged.wait_for(FGuard, std::chrono::milliseconds(delay), [&] { return !unchanged(); });
+    }
+    Advance(S);
+  }
+
+  void TakeFault() {
+    auto found = S.Faults.find(FName);
+    if (found == S.Faults.end()) return;
+    Fault& fault = found->second;
+    if (fault.Kind == FaultKind::None || fault.Times == 0) return;
+    if (fault.Reader >= 0 && fault.Reader != FReader) return;
+    FFault = fault;
+    if (fault.Times > 0) --fault.Times;
+  }
+
+  std::unique_lock<std::mutex> FGuard;
+
+public:
   Simulator& S;
+
+private:
+  std::string FName;
+  int FReader;
+  Fault FFault;
 };
 
 }  // namespace
@@ -197,6 +340,7 @@ struct Call {
 #ifndef PRX08_OMIT_Enumerate
 SIM_EXPORT int16_t SIM_CALL Enumerate() {
   Call call("Enumerate");
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, Text("Enumerate -> %ld", call.S.ReaderCount));
   return static_cast<int16_t>(call.S.ReaderCount);
 }
@@ -205,6 +349,7 @@ SIM_EXPORT int16_t SIM_CALL Enumerate() {
 #ifndef PRX08_OMIT_GetFirstReader
 SIM_EXPORT int16_t SIM_CALL GetFirstReader() {
   Call call("GetFirstReader");
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, "GetFirstReader");
   return call.S.ReaderCount > 0 ? 0 : -1;
 }
@@ -213,6 +358,7 @@ SIM_EXPORT int16_t SIM_CALL GetFirstReader() {
 #ifndef PRX08_OMIT_GetNextReader
 SIM_EXPORT int16_t SIM_CALL GetNextReader() {
   Call call("GetNextReader");
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, "GetNextReader");
   return -1;
 }
@@ -220,7 +366,8 @@ SIM_EXPORT int16_t SIM_CALL GetNextReader() {
 
 #ifndef PRX08_OMIT_OpenReader
 SIM_EXPORT int16_t SIM_CALL OpenReader(int16_t reader) {
-  Call call("OpenReader");
+  Call call("OpenReader", reader);
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, Text("OpenReader %ld", reader));
   if (!ValidReader(call.S, reader)) return -1;
   call.S.Readers[reader].Open = true;
@@ -230,7 +377,8 @@ SIM_EXPORT int16_t SIM_CALL OpenReader(int16_t reader) {
 
 #ifndef PRX08_OMIT_CloseReader
 SIM_EXPORT int16_t SIM_CALL CloseReader(int16_t reader) {
-  Call call("CloseReader");
+  Call call("CloseReader", reader);
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, Text("CloseReader %ld", reader));
   if (reader < 0 || reader >= kMaxReaders || !call.S.Readers[reader].Open) return -1;
   call.S.Readers[reader].Open = false;
@@ -240,7 +388,8 @@ SIM_EXPORT int16_t SIM_CALL CloseReader(int16_t reader) {
 
 #ifndef PRX08_OMIT_ReadCardNumberRaw
 SIM_EXPORT int16_t SIM_CALL ReadCardNumberRaw(int16_t reader, uint16_t* value, uint8_t* buffer, uint16_t* bufferLength) {
-  Call call("ReadCardNumberRaw");
+  Call call("ReadCardNumberRaw", reader);
+  if (call.Faulty()) return call.FaultAnswer();
   if (!value || !buffer || !bufferLength || *bufferLength != kExpectedRawLength) {
     Note(call.S, Text("ReadCardNumberRaw %ld bad-arguments length=%ld", reader, bufferLength ? *bufferLength : -1));
     return -2;
@@ -262,7 +411,8 @@ SIM_EXPORT int16_t SIM_CALL ReadCardNumberRaw(int16_t reader, uint16_t* value, u
 
 #ifndef PRX08_OMIT_ReadCardNumber
 SIM_EXPORT int16_t SIM_CALL ReadCardNumber(int16_t reader, uint32_t* cardNumber) {
-  Call call("ReadCardNumber");
+  Call call("ReadCardNumber", reader);
+  if (call.Faulty()) return call.FaultAnswer();
   if (!cardNumber) {
     Note(call.S, Text("ReadCardNumber %ld bad-arguments", reader));
     return -2;
@@ -282,7 +432,8 @@ SIM_EXPORT int16_t SIM_CALL ReadCardNumber(int16_t reader, uint32_t* cardNumber)
 
 #ifndef PRX08_OMIT_SetBeepBlinkMode
 SIM_EXPORT int16_t SIM_CALL SetBeepBlinkMode(int16_t reader, int16_t beepMode, int16_t blinkMode) {
-  Call call("SetBeepBlinkMode");
+  Call call("SetBeepBlinkMode", reader);
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, Text("SetBeepBlinkMode %ld %ld %ld", reader, beepMode, blinkMode));
   return ValidReader(call.S, reader) ? 0 : -1;
 }
@@ -290,7 +441,8 @@ SIM_EXPORT int16_t SIM_CALL SetBeepBlinkMode(int16_t reader, int16_t beepMode, i
 
 #ifndef PRX08_OMIT_BeepBlink
 SIM_EXPORT int16_t SIM_CALL BeepBlink(int16_t reader) {
-  Call call("BeepBlink");
+  Call call("BeepBlink", reader);
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, Text("BeepBlink %ld", reader));
   return ValidReader(call.S, reader) ? 0 : -1;
 }
@@ -298,7 +450,8 @@ SIM_EXPORT int16_t SIM_CALL BeepBlink(int16_t reader) {
 
 #ifndef PRX08_OMIT_GetReaderInfo
 SIM_EXPORT int16_t SIM_CALL GetReaderInfo(int16_t reader, char* info, int16_t infoSize) {
-  Call call("GetReaderInfo");
+  Call call("GetReaderInfo", reader);
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, Text("GetReaderInfo %ld", reader));
   if (!ValidReader(call.S, reader) || !info || infoSize <= 0) return -1;
   std::snprintf(info, static_cast<size_t>(infoSize), "PR-x08 simulator, reader %d", reader);
@@ -309,6 +462,7 @@ SIM_EXPORT int16_t SIM_CALL GetReaderInfo(int16_t reader, char* info, int16_t in
 #ifndef PRX08_OMIT_SetWiegand26
 SIM_EXPORT int16_t SIM_CALL SetWiegand26(int32_t enabled) {
   Call call("SetWiegand26");
+  if (call.Faulty()) return call.FaultAnswer();
   Note(call.S, Text("SetWiegand26 %ld", enabled));
   return 0;
 }
@@ -394,5 +548,74 @@ SIM_EXPORT int32_t SIM_CALL SimResetLog() {
   std::lock_guard guard(State().Lock);
   State().Log.clear();
   State().Counts.clear();
+  for (Reader& reader : State().Readers) reader.Polls = 0;
   return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimGetPollCount(int32_t reader) {
+  if (reader < 0 || reader >= kMaxReaders) return -1;
+  std::lock_guard guard(State().Lock);
+  return State().Readers[reader].Polls;
+}
+
+SIM_EXPORT uint32_t SIM_CALL SimGetTickCount() {
+  std::lock_guard guard(State().Lock);
+  return State().Time.Now();
+}
+
+SIM_EXPORT int32_t SIM_CALL SimSetClock(uint32_t now) {
+  std::lock_guard guard(State().Lock);
+  State().Time.Frozen = true;
+  State().Time.FrozenAt = now;
+  return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimAdvanceClock(uint32_t milliseconds) {
+  std::lock_guard guard(State().Lock);
+  Clock& time = State().Time;
+  if (time.Frozen) {
+    time.FrozenAt += milliseconds;
+  } else {
+    time.Offset += milliseconds;
+  }
+  return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimSetClockStep(uint32_t milliseconds) {
+  std::lock_guard guard(State().Lock);
+  State().Time.StepPerPass = milliseconds;
+  return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimRunClock() {
+  std::lock_guard guard(State().Lock);
+  Clock& time = State().Time;
+  if (time.Frozen) {
+    time.Offset = time.FrozenAt - SystemTicks();
+    time.Frozen = false;
+  }
+  return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimSetDelay(const char* name, int32_t milliseconds) {
+  if (!IsEntryPoint(name) || milliseconds < -1) return -1;
+  std::lock_guard guard(State().Lock);
+  State().Delays[name] = milliseconds;
+  State().DelayChanged.notify_all();
+  return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimRelease(const char* name) { return SimSetDelay(name, 0); }
+
+SIM_EXPORT int32_t SIM_CALL SimSetFault(const char* name, int32_t reader, int32_t kind, int32_t answer, int32_t times) {
+  if (!IsEntryPoint(name) || kind < 0 || kind > 3 || reader < -1 || reader >= kMaxReaders || times < -1) return -1;
+  std::lock_guard guard(State().Lock);
+  State().Faults[name] = Fault{static_cast<FaultKind>(kind), reader, answer, times};
+  return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimSetLogFile(const char* path) {
+  std::lock_guard guard(State().Lock);
+  OpenLogFile(State(), path);
+  return path && *path && !State().LogFile ? -1 : 0;
 }

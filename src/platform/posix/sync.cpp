@@ -93,6 +93,7 @@ void* RunThread(void* argument) {
 }
 
 std::atomic<uint32_t> tickBias{0};
+std::atomic<TickCountSource> tickSource{nullptr};
 
 }  // namespace
 
@@ -115,6 +116,7 @@ void Thread::Join() noexcept {
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
 
 uint32_t TickCount() {
+  if (TickCountSource source = tickSource.load(std::memory_order_acquire)) return source();
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   uint64_t milliseconds = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
@@ -122,6 +124,8 @@ uint32_t TickCount() {
 }
 
 void SetTickCountBias(uint32_t bias) { tickBias.store(bias, std::memory_order_relaxed); }
+
+void SetTickCountSource(TickCountSource source) { tickSource.store(source, std::memory_order_release); }
 
 void SleepMilliseconds(uint32_t milliseconds) {
   timespec rest{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -46,6 +46,7 @@ DWORD WINAPI RunThread(void* argument) {
 }
 
 std::atomic<uint32_t> tickBias{0};
+std::atomic<TickCountSource> tickSource{nullptr};
 
 }  // namespace
 
@@ -68,9 +69,14 @@ void Thread::Join() noexcept {
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
-uint32_t TickCount() { return GetTickCount() + tickBias.load(std::memory_order_relaxed); }
+uint32_t TickCount() {
+  if (TickCountSource source = tickSource.load(std::memory_order_acquire)) return source();
+  return GetTickCount() + tickBias.load(std::memory_order_relaxed);
+}
 
 void SetTickCountBias(uint32_t bias) { tickBias.store(bias, std::memory_order_relaxed); }
+
+void SetTickCountSource(TickCountSource source) { tickSource.store(source, std::memory_order_release); }
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
