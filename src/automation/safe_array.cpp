@@ -476,9 +476,6 @@ bool ArrayBehindObject(IUnknown* object, SAFEARRAY*& array, VARTYPE& elementType
   return true;
 }
 
-// Installed as the module's code is loaded, so every stream of the process sees array objects.
-const bool kStreamHooksInstalled = (InstallSafeArrayStreamHooks(), true);
-
 }  // namespace
 
 void InstallSafeArrayStreamHooks() noexcept {
