@@ -7,6 +7,7 @@
 #ifndef VESTREL_MODULE_DRIVER_FACTORY
 #define VESTREL_MODULE_DRIVER_FACTORY CreateModuleDriver
 #endif
+std::unique_ptr<TBaseDllObj> VESTREL_MODULE_DRIVER_FACTORY();
 
 extern "C" {
 

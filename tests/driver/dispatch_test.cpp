@@ -37,8 +37,8 @@ TEST_F(Dispatch, ChainsRunInOrderAndAPropertyWriteStopsThem) {
   SetNextParams(*first, CallBlock("ChoiceDevice", vestrel::kCallMethod));
   EXPECT_TRUE(Call(*first));
   EXPECT_EQ(HandlerLog().Calls, (std::vector<std::string>{"Add", "Choice"}));
-  EXPECT_EQ(V_I4(&ParamOf(*first, 4)), 4) << "arguments come back";
-  EXPECT_EQ(OleString(V_BSTR(&ParamOf(*first->Next, 0))).Str(), std::u16string(u"chosen"));
+  EXPECT_EQ(IntParam(*first, 4), 4) << "arguments come back";
+  EXPECT_EQ(TextParam(*first->Next, 0), "chosen");
 
   HandlerLog() = THandlerLog();
   TParamsPtr write = CallBlock("number", vestrel::kCallPropertySet, {OleVariant(9)});
@@ -100,7 +100,7 @@ TEST_F(Dispatch, KindsAndNames) {
 
   TParamsPtr get = CallBlock("NUMBER", vestrel::kCallPropertyGet);
   EXPECT_TRUE(Call(*get));
-  EXPECT_EQ(V_I4(&ParamOf(*get, 0)), 42);
+  EXPECT_EQ(IntParam(*get, 0), 42);
 }
 
 TEST_F(Dispatch, FailuresReachTheBlockWithTheirTexts) {
@@ -149,7 +149,7 @@ TEST_F(Dispatch, NonZeroIntegerResultsBecomeDeviceErrors) {
   EXPECT_TRUE(withoutDevice->HasError);
   EXPECT_EQ(withoutDevice->ErrorCode, 5);
   EXPECT_EQ(ErrorTextOf(*withoutDevice), "device text 5");
-  EXPECT_EQ(V_I4(&ParamOf(*withoutDevice, 0)), 5) << "the result is stored before the check";
+  EXPECT_EQ(IntParam(*withoutDevice, 0), 5) << "the result is stored before the check";
 
   const GUID id = AddDevice(*Driver, false)->DeviceId();
   TFakeHostTask task("TInternalTask", id);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/errors.h"
+#include "devices/model_list.h"
 #include "test_driver.h"
 
 namespace {
@@ -88,9 +89,9 @@ TEST(DriverObject, MemberQueries) {
 TEST(DriverObject, DriverAndDeviceOfACallContext) {
   TTestDriver driver;
   EXPECT_EQ(TBaseDllObj::GetBaseDll(&driver), &driver);
-  int notADriver = 0;
+  void* notADriver[4] = {};  // an object whose class reference is null
   try {
-    TBaseDllObj::GetBaseDll(&notADriver);
+    TBaseDllObj::GetBaseDll(notADriver);
     ADD_FAILURE() << "no exception";
   } catch (const Exception& error) {
     EXPECT_EQ(Utf8FromAnsi(error.Message()), "Вызов метода GetBaseDll с очень плохим параметром!");
@@ -103,7 +104,7 @@ TEST(DriverObject, DriverAndDeviceOfACallContext) {
   TDeviceItem* device = AddDevice(driver, false);
   EXPECT_EQ(driver.DeviceFor(nullptr), nullptr);
   driver.Devices().SetCurrent(1);
-  device->SetCallContext(&notADriver);
+  device->SetCallContext(notADriver);
   EXPECT_EQ(driver.DeviceFor(nullptr), device);
   EXPECT_EQ(device->CallContext(), nullptr);
   driver.Devices().SetCurrent(2);

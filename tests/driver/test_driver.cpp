@@ -117,6 +117,17 @@ OleVariant ParamOf(const TParams& block, int32_t index) {
   return value;
 }
 
+int32_t IntParam(const TParams& block, int32_t index) {
+  const OleVariant value = ParamOf(block, index);
+  return V_VT(&value) == VT_I4 ? V_I4(&value) : 0;
+}
+
+std::string TextParam(const TParams& block, int32_t index) {
+  const OleVariant value = ParamOf(block, index);
+  if (V_VT(&value) != VT_BSTR || V_BSTR(&value) == nullptr) return {};
+  return Utf8FromWide(WideStringView(V_BSTR(&value), SysStringLen(V_BSTR(&value))));
+}
+
 std::string ErrorTextOf(const TParams& block) {
   if (V_VT(&block.ErrorText) != VT_BSTR || V_BSTR(&block.ErrorText) == nullptr) return {};
   return Utf8FromWide(WideStringView(V_BSTR(&block.ErrorText), SysStringLen(V_BSTR(&block.ErrorText))));

@@ -50,6 +50,9 @@ TDeviceItem* AddDevice(TBaseDllObj& driver, bool makeCurrent);
 TParamsPtr CallBlock(const char* utf8Name, int32_t kind, std::vector<OleVariant> arguments = {});
 // Parameter i of a block.
 OleVariant ParamOf(const TParams& block, int32_t index);
+// Parameter i as an integer (0 when it is none), and as UTF-8 text.
+int32_t IntParam(const TParams& block, int32_t index);
+std::string TextParam(const TParams& block, int32_t index);
 // A block's error text as UTF-8.
 std::string ErrorTextOf(const TParams& block);
 

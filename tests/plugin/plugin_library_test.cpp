@@ -59,6 +59,8 @@ TParamsPtr CallBlock(const char* name, int32_t kind) {
   return block;
 }
 
+void RunSession(TLoadedPlugin& plugin);
+
 }  // namespace
 
 TEST(PluginLibrary, ExportsOnlyWhatTheHostCalls) {
@@ -76,7 +78,13 @@ TEST(PluginLibrary, ExportsOnlyWhatTheHostCalls) {
 TEST(PluginLibrary, AHostSessionFromLoadToUnload) {
   TLoadedPlugin plugin(VESTREL_PLUGIN_LIBRARY);
   ASSERT_TRUE(plugin.Library.IsLoaded()) << platform::LastLoadError();
+  RunSession(plugin);
+  // Every reference into the library is gone before it is unloaded.
+  EXPECT_TRUE(plugin.Library.Free());
+}
 
+namespace {
+void RunSession(TLoadedPlugin& plugin) {
   // PluginControl: the same interface every time; the slot's previous reference is released.
   TCountedObject previous;
   IPluginControl* slot = &previous;
@@ -137,9 +145,8 @@ TEST(PluginLibrary, AHostSessionFromLoadToUnload) {
   EXPECT_TRUE(unknown->HasError);
   EXPECT_EQ(unknown->ErrorCode, ERR_MEMBER_NOT_FOUND);
   EXPECT_NE(ErrorTextOf(*unknown).find("Нечто"), std::string::npos) << ErrorTextOf(*unknown);
-
-  EXPECT_TRUE(plugin.Library.Free());
 }
+}  // namespace
 
 TEST(PluginLibrary, AFailedDriverConstructionLeavesNoControlAndUnloadsCleanly) {
   for (int round = 0; round < 2; ++round) {
