@@ -8,15 +8,21 @@
 // 32-bit offsets are the contract. 64-bit builds keep the same fields in the same order with
 // natural alignment.
 //
-// Hosts written in C++ include this header (with src/ and include/ on the include path).
+// Hosts written in C++ include vestrel/plugin.h (this header with the event sink and the
+// array object); only include/ is needed on the include path. C++17 or later.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "vestrel/ole_types.h"
+
+#ifdef VESTREL_PLUGIN_INTERNALS
 #include <exception>
 #include <string>
-#include <type_traits>
-
-#include "platform/ole_automation.h"
+#endif
 
 #ifndef WINAPI
 #define WINAPI
@@ -77,9 +83,34 @@ inline constexpr IID IID_IBaseDllObj = {
 inline constexpr IID IID_ISafeArray = {
     0xC71ED758, 0x08C7, 0x4ACB, {0x94, 0x97, 0x12, 0x0F, 0xDB, 0xCF, 0xDD, 0x21}};
 
+// A host 8-bit string made by a C++ host: header and text in one buffer that the host owns
+// for as long as a block refers to it. Its reference count is the constant marker, so the
+// plug-in copies the text and never counts or frees it.
+namespace vestrel {
+class HostString {
+public:
+  explicit HostString(const char* text) {
+    const size_t length = std::strlen(text);
+    FBuffer.assign(kHostStringHeaderSize + length + 1, 0);
+    const int32_t header[2] = {kHostStringConstantRefCount, static_cast<int32_t>(length)};
+    std::memcpy(FBuffer.data(), header, sizeof(header));
+    std::memcpy(FBuffer.data() + kHostStringHeaderSize, text, length);
+  }
+  // The reference to store in TParams::Name (points at the first character).
+  char* Get() { return FBuffer.data() + kHostStringHeaderSize; }
+
+private:
+  std::vector<char> FBuffer;
+};
+}  // namespace vestrel
+
 // The parameter block. A host builds blocks itself (zero-filled, fields set directly) or
-// receives blocks the plug-in made. The member operations are the plug-in's own; they are
-// defined inside the plug-in (src/host/params.cpp), and a host only touches the fields.
+// receives blocks the plug-in made. A host's view is the fields alone; the plug-in's own
+// operations on a block exist only inside the plug-in.
+//
+// ErrorSource and ErrorText belong to the block: the plug-in replaces their contents (clearing
+// what they held) when it reports an error, and the owner of the block clears them
+// (VariantClear) when it disposes of the block. A zero-filled variant is a valid empty one.
 //
 // Arguments live in an automation parameter record (DISPPARAMS) in one of two modes:
 //  - owned (OwnsArgs true): a record with room for kOwnedArgumentCapacity variants,
@@ -102,7 +133,8 @@ struct TParams {
   bool OwnsArgs;            // Args was allocated by this block
   uint8_t Reserved2[3];
 
-  // The plug-in's operations on a block.
+#ifdef VESTREL_PLUGIN_INTERNALS
+  // The plug-in's operations on a block (defined inside the plug-in).
   void Create();                                    // initial state of a new block
   void AllocArgs();                                 // owned storage, unless a record exists
   void AttachArgs(DISPPARAMS* record);              // borrow the caller's record
@@ -120,10 +152,14 @@ struct TParams {
   std::string GetName() const;                      // Name as a text in the host code page
   void SetName(const std::string& name);            // only on blocks the plug-in made
   bool IsPluginBlock() const;                       // ClassRef is the plug-in's marker
+#endif
 };
 
-// Whatever calls a block chain: the plug-in's dispatcher, or the exception-safe call entry
-// that wraps it. It takes the first block and an optional context object (a host task).
+// Whatever calls a block chain: the exception-safe call entry that IPluginControl hands out
+// (inside the plug-in also the dispatcher it wraps). It takes the first block and an optional
+// context object (a host task object), and returns the last block's result. The call entry
+// never lets an exception out: every failure ends in the block's HasError, ErrorCode,
+// ErrorSource and ErrorText, and the result is false.
 using TCallHandler = BOOL(WINAPI*)(TParams* params, IUnknown* context);
 
 // The host's register calling convention, used by the exported PluginControl, by

@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "host/host_string.h"
 #include "host/variant_text.h"
+#include "platform/structured_exception.h"
 #include "platform/text_codec.h"
 
 namespace {
@@ -301,7 +302,9 @@ BOOL WINAPI SafeCallEntry(TParams* params, IUnknown* context) noexcept {
     params->HasError = false;
     const TCallHandler handler = CallHandler();
     if (handler == nullptr) RaiseText(AnsiFromUtf8("Обработчик вызовов не назначен"));
-    return handler(params, context);
+    // A structured exception inside the call (an access violation, the host's own
+    // exceptions raised from its objects) arrives here as a C++ exception too.
+    return platform::CallGuarded([&] { return handler(params, context); });
   } catch (const std::exception& error) {
     params->SetException(error);
   } catch (...) {

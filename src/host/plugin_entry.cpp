@@ -8,6 +8,7 @@
 #include "config/log_name.h"
 #include "driver/driver_object.h"
 #include "host/tuning_flags.h"
+#include "host/variant_stream.h"
 #include "parsec/reader_library.h"
 #include "platform/structured_exception.h"
 
@@ -76,6 +77,8 @@ void ModuleStop() noexcept {
   RunStep([] { StopTuningFlags(); });
   SetPublishedControl(nullptr);
   RunStep([] { StopLogRendezvous(); });
+  SetTwoDimensionalArrayFactory(nullptr);
+  SetSafeArrayExtractor(nullptr);
   gModuleStarted = false;
 }
 

@@ -14,7 +14,8 @@
 //   1. the driver object is freed (its devices stop their polling threads first);
 //   2. the reader library is unloaded and its marker closed;
 //   3. the modifier keys are released (tuning flags);
-//   4. the published control interface is cleared; the shared state is withdrawn.
+//   4. the published control interface is cleared; the log name and the variant-stream hooks
+//      are withdrawn.
 
 #include <cstdint>
 #include <memory>
