@@ -101,7 +101,7 @@ bool TBaseDllObj::RunBuiltin(TParams& block) {
     platform::CallGuarded([&] { FHostLink = sink; });
     block.Clear();
     block.AddParam(OleVariant(static_cast<IUnknown*>(MembersInterface())));
-    FDevices->SetEventSink(sink);
+    platform::CallGuarded([&] { FDevices->SetEventSink(sink); });
     if (ExecutionMode() != EXECUTION_MODE_V7) MarkDeviceSwitchReadOnly();
   } else if (name == kBuiltinSwitchOff) {
     FDevices->SwitchAllOff();

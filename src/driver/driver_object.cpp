@@ -273,8 +273,11 @@ void TBaseDllObj::FreeDevices() {
 }
 
 void TBaseDllObj::SetEventSink(IUnknown* sink) {
-  platform::CallGuarded([&] { FHostLink = sink; });
-  FDevices->SetEventSink(sink);
+  // Counting the host's reference is a call into the host.
+  platform::CallGuarded([&] {
+    FHostLink = sink;
+    FDevices->SetEventSink(sink);
+  });
 }
 
 // ---------------------------------------------------------------------------------------------

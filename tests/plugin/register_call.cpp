@@ -61,6 +61,64 @@ TRegisterCallResult CallGetMembers(IBaseDllObj* object, IDllObjMembers** slot) {
   return Call(VtableEntry(object, 11), Word(object), Word(slot), 0x44444444);
 }
 
+extern "C" uint32_t VestrelSinkRecord[6];
+uint32_t VestrelSinkRecord[6];
+extern "C" void VestrelSinkPosition7();
+extern "C" void VestrelSinkPosition23();
+
+asm(R"(
+  .text
+  .globl _VestrelSinkPosition7
+_VestrelSinkPosition7:
+  movl $7, _VestrelSinkRecord
+  movl %eax, _VestrelSinkRecord+4
+  movl %edx, _VestrelSinkRecord+8
+  movl %ecx, _VestrelSinkRecord+12
+  movl 4(%esp), %eax
+  movl %eax, _VestrelSinkRecord+16
+  movl 8(%esp), %eax
+  movl %eax, _VestrelSinkRecord+20
+  ret $8
+  .globl _VestrelSinkPosition23
+_VestrelSinkPosition23:
+  movl $23, _VestrelSinkRecord
+  movl %eax, _VestrelSinkRecord+4
+  movl %edx, _VestrelSinkRecord+8
+  movl %ecx, _VestrelSinkRecord+12
+  movl 4(%esp), %eax
+  movl %eax, _VestrelSinkRecord+16
+  movl 8(%esp), %eax
+  movl %eax, _VestrelSinkRecord+20
+  ret
+)");
+
+namespace {
+HRESULT __attribute__((stdcall)) SinkQueryInterface(void*, REFIID, void** object) {
+  if (object) *object = nullptr;
+  return E_NOINTERFACE;
+}
+ULONG __attribute__((stdcall)) SinkCount(void*) { return 1; }
+
+const void* gSinkTable[24] = {reinterpret_cast<const void*>(&SinkQueryInterface),
+                              reinterpret_cast<const void*>(&SinkCount), reinterpret_cast<const void*>(&SinkCount)};
+struct TRecordingSink {
+  const void* const* Table;
+} gSink{gSinkTable};
+}  // namespace
+
+TSinkCallRecord LastSinkCall() {
+  return {VestrelSinkRecord[0], VestrelSinkRecord[1], VestrelSinkRecord[2],
+          VestrelSinkRecord[3], VestrelSinkRecord[4], VestrelSinkRecord[5]};
+}
+void ResetSinkCall() {
+  for (uint32_t& word : VestrelSinkRecord) word = 0;
+}
+IUnknown* RecordingEventSink() {
+  gSinkTable[7] = reinterpret_cast<const void*>(&VestrelSinkPosition7);
+  gSinkTable[23] = reinterpret_cast<const void*>(&VestrelSinkPosition23);
+  return reinterpret_cast<IUnknown*>(&gSink);
+}
+
 #else
 
 TRegisterCallResult CallPluginControl(TPluginControlExport function, IPluginControl** slot) {

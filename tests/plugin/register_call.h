@@ -21,3 +21,16 @@ TRegisterCallResult CallPluginControl(TPluginControlExport function, IPluginCont
 TRegisterCallResult CallMembersOperation(IDllObjMembers* members, int slot, BSTR name);
 // IBaseDllObj::GetMembers (vtable slot 11): interface in EAX, result slot in EDX.
 TRegisterCallResult CallGetMembers(IBaseDllObj* object, IDllObjMembers** slot);
+
+#if defined(__i386__)
+// A host event sink whose operations at positions 7 and 23 are assembly routines that record
+// the registers and the first two stack words they were called with (position 7 returns
+// popping its two stack arguments, as the host's convention has it).
+struct TSinkCallRecord {
+  uint32_t Position, Eax, Edx, Ecx, Stack1, Stack2;
+};
+TSinkCallRecord LastSinkCall();
+void ResetSinkCall();
+// The sink (its first word is the table of operations); reference counting is a no-op.
+IUnknown* RecordingEventSink();
+#endif
