@@ -9,14 +9,29 @@
 #endif
 std::unique_ptr<TBaseDllObj> VESTREL_MODULE_DRIVER_FACTORY();
 
+// PluginControl's convention: its one argument in EAX on 32-bit x86. With every argument in a
+// register, the host's convention is regparm(3) alone (nothing on the stack to pop), which also
+// keeps the symbol free of a stdcall size suffix.
+#if defined(__i386__)
+#define VESTREL_EXPORT_REGISTER __attribute__((regparm(3)))
+#else
+#define VESTREL_EXPORT_REGISTER
+#endif
+
+#ifdef _WIN32
+#define VESTREL_EXPORT
+#else
+#define VESTREL_EXPORT __attribute__((visibility("default")))
+#endif
+
 extern "C" {
 
-// Stores the published control interface in the caller's result slot (EAX on 32-bit x86).
-__attribute__((visibility("default"))) void VESTREL_REGISTER_CALL PluginControl(IUnknown** result) {
+// Stores the published control interface in the caller's result slot.
+VESTREL_EXPORT void VESTREL_EXPORT_REGISTER PluginControl(IUnknown** result) {
   StorePublishedControl(result);
 }
 
-__attribute__((visibility("default"))) int32_t Query() { return vestrel::kQueryValue; }
+VESTREL_EXPORT int32_t Query() { return vestrel::kQueryValue; }
 
 }  // extern "C"
 

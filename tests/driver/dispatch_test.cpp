@@ -183,7 +183,7 @@ TEST_F(Dispatch, OneArrayObjectCarriesTheArguments) {
 
 TEST_F(Dispatch, ByReferenceArgumentsOfABorrowedRecordAreWrittenBack) {
   // An automation call's record: arguments in reverse order, the three numbers by reference.
-  int32_t a = 1, b = 2, c = 3;
+  LONG a = 1, b = 2, c = 3;
   VARIANT items[6];
   for (VARIANT& item : items) VariantInit(&item);
   V_VT(&items[5]) = VT_EMPTY;  // parameter 0: the result
@@ -191,7 +191,7 @@ TEST_F(Dispatch, ByReferenceArgumentsOfABorrowedRecordAreWrittenBack) {
   V_BSTR(&items[4]) = SysAllocString(OLESTR("Сложить"));
   V_VT(&items[3]) = VT_I4;
   V_I4(&items[3]) = vestrel::kCallMethod;
-  int32_t* numbers[] = {&a, &b, &c};
+  LONG* numbers[] = {&a, &b, &c};
   for (int k = 0; k < 3; ++k) {
     V_VT(&items[2 - k]) = VT_I4 | VT_BYREF;
     V_I4REF(&items[2 - k]) = numbers[k];
