@@ -21,7 +21,7 @@
 // this declaration. A C++ host derives from IHostEventSink and overrides the two operations;
 // the host-only positions have empty bodies here so that the table keeps its shape.
 
-#include "platform/ole_automation.h"
+#include "vestrel/ole_types.h"
 
 #ifndef VESTREL_HOST_REGISTER
 #if defined(__i386__) || defined(_M_IX86)

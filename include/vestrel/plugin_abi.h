@@ -8,15 +8,21 @@
 // 32-bit offsets are the contract. 64-bit builds keep the same fields in the same order with
 // natural alignment.
 //
-// Hosts written in C++ include this header (with src/ and include/ on the include path).
+// Hosts written in C++ include vestrel/plugin.h (this header with the event sink and the
+// array object); only include/ is needed on the include path. C++17 or later.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+#include "vestrel/ole_types.h"
+
+#ifdef VESTREL_PLUGIN_INTERNALS
 #include <exception>
 #include <string>
-#include <type_traits>
-
-#include "platform/ole_automation.h"
+#endif
 
 #ifndef WINAPI
 #define WINAPI
@@ -24,8 +30,10 @@
 
 namespace vestrel {
 
-// Parameter 2 of a call block: what to do with the member named in parameter 1.
-enum CallKind : int32_t {
+// Parameter 2 of a call block: what to do with the member named in parameter 1. (Not to be
+// confused with the block's field TParams::CallKind, which carries the automation layer's
+// call flags, where a property put is 4.)
+enum MemberAccess : int32_t {
   kCallMethod = 1,
   kCallPropertyGet = 2,
   kCallPropertySet = 3,
@@ -35,7 +43,7 @@ enum CallKind : int32_t {
 enum ParamIndex : int32_t {
   kParamResult = 0,         // the call's result
   kParamMemberName = 1,     // the member name (a string)
-  kParamCallKind = 2,       // a CallKind
+  kParamCallKind = 2,       // a MemberAccess
   kParamFirstArgument = 3,  // the member's arguments follow; for a property set, the new value
 };
 
@@ -51,10 +59,19 @@ constexpr std::ptrdiff_t kHostStringRefCountOffset = -8;
 constexpr std::size_t kHostStringHeaderSize = 8;
 constexpr int32_t kHostStringConstantRefCount = -1;
 
+// A host task object, on whose behalf a host calls: it carries the 16-byte identifier of the
+// device the call is for, and a slot where the plug-in records its driver object.
+constexpr std::ptrdiff_t kHostTaskDeviceIdOffset = sizeof(void*) == 4 ? 124 : 240;
+constexpr std::ptrdiff_t kHostTaskDriverSlotOffset = sizeof(void*) == 4 ? 140 : 256;
+
 // A host object starts with its class reference. The class name is a length-prefixed
 // short string reached through the class reference's class-name slot: offset -44 in the
 // 32-bit host generation this plug-in serves; the 64-bit lane uses slots twice as wide.
 constexpr std::ptrdiff_t kHostClassNameSlotOffset = sizeof(void*) == 4 ? -44 : -88;
+
+// What the exported Query returns: the version of the driver protocol, the same number as
+// IBaseDllObj::GetInterfaceVersion, so that a host can check it before asking for anything.
+constexpr int32_t kQueryValue = 3;
 
 }  // namespace vestrel
 
@@ -66,9 +83,34 @@ inline constexpr IID IID_IBaseDllObj = {
 inline constexpr IID IID_ISafeArray = {
     0xC71ED758, 0x08C7, 0x4ACB, {0x94, 0x97, 0x12, 0x0F, 0xDB, 0xCF, 0xDD, 0x21}};
 
+// A host 8-bit string made by a C++ host: header and text in one buffer that the host owns
+// for as long as a block refers to it. Its reference count is the constant marker, so the
+// plug-in copies the text and never counts or frees it.
+namespace vestrel {
+class HostString {
+public:
+  explicit HostString(const char* text) {
+    const size_t length = std::strlen(text);
+    FBuffer.assign(kHostStringHeaderSize + length + 1, 0);
+    const int32_t header[2] = {kHostStringConstantRefCount, static_cast<int32_t>(length)};
+    std::memcpy(FBuffer.data(), header, sizeof(header));
+    std::memcpy(FBuffer.data() + kHostStringHeaderSize, text, length);
+  }
+  // The reference to store in TParams::Name (points at the first character).
+  char* Get() { return FBuffer.data() + kHostStringHeaderSize; }
+
+private:
+  std::vector<char> FBuffer;
+};
+}  // namespace vestrel
+
 // The parameter block. A host builds blocks itself (zero-filled, fields set directly) or
-// receives blocks the plug-in made. The member operations are the plug-in's own; they are
-// defined inside the plug-in (src/host/params.cpp), and a host only touches the fields.
+// receives blocks the plug-in made. A host's view is the fields alone; the plug-in's own
+// operations on a block exist only inside the plug-in.
+//
+// ErrorSource and ErrorText belong to the block: the plug-in replaces their contents (clearing
+// what they held) when it reports an error, and the owner of the block clears them
+// (VariantClear) when it disposes of the block. A zero-filled variant is a valid empty one.
 //
 // Arguments live in an automation parameter record (DISPPARAMS) in one of two modes:
 //  - owned (OwnsArgs true): a record with room for kOwnedArgumentCapacity variants,
@@ -91,7 +133,8 @@ struct TParams {
   bool OwnsArgs;            // Args was allocated by this block
   uint8_t Reserved2[3];
 
-  // The plug-in's operations on a block.
+#ifdef VESTREL_PLUGIN_INTERNALS
+  // The plug-in's operations on a block (defined inside the plug-in).
   void Create();                                    // initial state of a new block
   void AllocArgs();                                 // owned storage, unless a record exists
   void AttachArgs(DISPPARAMS* record);              // borrow the caller's record
@@ -109,11 +152,78 @@ struct TParams {
   std::string GetName() const;                      // Name as a text in the host code page
   void SetName(const std::string& name);            // only on blocks the plug-in made
   bool IsPluginBlock() const;                       // ClassRef is the plug-in's marker
+#endif
 };
 
-// Whatever calls a block chain: the plug-in's dispatcher, or the exception-safe call entry
-// that wraps it. It takes the first block and an optional context object (a host task).
+// Whatever calls a block chain: the exception-safe call entry that IPluginControl hands out
+// (inside the plug-in also the dispatcher it wraps). It takes the first block and an optional
+// context object (a host task object), and returns the last block's result. The call entry
+// never lets an exception out: every failure ends in the block's HasError, ErrorCode,
+// ErrorSource and ErrorText, and the result is false.
 using TCallHandler = BOOL(WINAPI*)(TParams* params, IUnknown* context);
+
+// The host's register calling convention, used by the exported PluginControl, by
+// IDllObjMembers and IBaseDllObj::GetMembers: on 32-bit x86 the first three arguments in EAX,
+// EDX and ECX (an interface pointer first), the rest on the stack, popped by the callee. The
+// 64-bit platforms have one convention, which both sides use.
+#if defined(__i386__)
+#define VESTREL_REGISTER_CALL __attribute__((regparm(3), stdcall))
+#else
+#define VESTREL_REGISTER_CALL
+#endif
+
+inline constexpr IID IID_IDllObjMembers = {
+    0xBAB8C117, 0xCADF, 0x4C73, {0x9B, 0x2D, 0xB0, 0x42, 0xD6, 0x37, 0xA7, 0x48}};
+
+// Member lookups of the driver object: each takes a member name and tells whether the driver
+// has such a member. Names are compared without regard to letter case.
+struct IDllObjMembers : public IUnknown {
+  virtual bool VESTREL_REGISTER_CALL IsProperty(BSTR name) = 0;         // a property or device parameter
+  virtual bool VESTREL_REGISTER_CALL IsMethod(BSTR name) = 0;           // either half of a method name
+  virtual bool VESTREL_REGISTER_CALL IsSecondaryMethod(BSTR name) = 0;  // a method of the secondary table
+  virtual bool VESTREL_REGISTER_CALL IsSwitchOn(BSTR name) = 0;         // "Включить" or "SwitchOn"
+  virtual bool VESTREL_REGISTER_CALL IsSwitchOff(BSTR name) = 0;        // "Выключить" or "SwitchOff"
+};
+
+// The driver object. Its reference counting does nothing: the object lives until the library
+// is unloaded. Operations return S_OK or a failure status with automation error information.
+struct IBaseDllObj : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE GetModulePath(BSTR* path) = 0;     // the library's full path
+  virtual HRESULT STDMETHODCALLTYPE GetVersionText(BSTR* text) = 0;    // its version text
+  virtual HRESULT STDMETHODCALLTYPE GetVersionNumber(uint16_t* number) = 0;  // 4th part of the file version
+  virtual HRESULT STDMETHODCALLTYPE GetInterfaceVersion(int32_t* version) = 0;  // 3
+  virtual HRESULT STDMETHODCALLTYPE GetReserved(int32_t* value) = 0;   // 1
+  // The model at index as IModelPluItem; an index at or past the number of models gives S_OK
+  // and an empty reference.
+  virtual HRESULT STDMETHODCALLTYPE GetModel(int32_t index, IUnknown** model) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetHostValue(int32_t value) = 0;
+  // The host's event sink (its operations: vestrel/event_sink.h); null withdraws it.
+  virtual HRESULT STDMETHODCALLTYPE SetEventSink(IUnknown* sink) = 0;
+  // Stores the driver's IDllObjMembers in *members, releasing what the slot held.
+  virtual void VESTREL_REGISTER_CALL GetMembers(IDllObjMembers** members) = 0;
+};
+
+// The control object that PluginControl hands out. Its reference counting does nothing.
+struct IPluginControl : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Reserved1(int32_t ignored) = 0;  // S_OK
+  virtual HRESULT STDMETHODCALLTYPE Reserved2(int32_t ignored) = 0;  // S_OK
+  // The call entry: runs a chain of blocks on the driver and turns every failure into the
+  // blocks' error fields (HasError, ErrorCode, ErrorSource, ErrorText). No exception ever
+  // leaves it. Always S_OK.
+  virtual HRESULT STDMETHODCALLTYPE GetCallHandler(TCallHandler* handler) = 0;
+  // The driver object. Fails (empty reference, error information set) when the library has
+  // no driver object.
+  virtual HRESULT STDMETHODCALLTYPE GetDllObjectIntf(IBaseDllObj** object) = 0;
+  // The host's application object, which owns the plug-in's windows from now on. Only the
+  // first call takes effect. Always S_OK.
+  virtual HRESULT STDMETHODCALLTYPE SetApplication(void* application) = 0;
+};
+
+// The library's exports (undecorated names). PluginControl stores the control interface in
+// the caller's result slot (an empty reference when the library has no driver object),
+// releasing what the slot held; it never fails. Query returns vestrel::kQueryValue.
+using TPluginControlExport = void(VESTREL_REGISTER_CALL*)(IPluginControl** result);
+using TQueryExport = int32_t (*)();
 
 static_assert(std::is_standard_layout_v<TParams> && std::is_trivially_copyable_v<TParams>,
               "the block is plain shared memory");

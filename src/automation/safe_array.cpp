@@ -502,9 +502,6 @@ bool ArrayBehindObject(IUnknown* object, SAFEARRAY*& array, VARTYPE& elementType
   });
 }
 
-// Installed as the module's code is loaded, so every stream of the process sees array objects.
-const bool kStreamHooksInstalled = (InstallSafeArrayStreamHooks(), true);
-
 }  // namespace
 
 void InstallSafeArrayStreamHooks() noexcept {

@@ -10,25 +10,8 @@
 #include "automation/base_auto_object.h"
 #include "platform/ole_ptr.h"
 #include "vestrel/plugin_abi.h"
+#include "vestrel/safe_array.h"
 
-// The early-bound interface (dual: IDispatch first). The slot order is part of the contract
-// with the host; every operation returns S_OK or a failure status whose description is set
-// as the thread's automation error information.
-struct ISafeArray : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE SetBounds(LONG X, LONG Y) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetValue(LONG X, LONG Y, VARIANT Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetPSA(SAFEARRAY** Result) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetVarType(LONG* Result) = 0;
-  virtual HRESULT STDMETHODCALLTYPE IsEmpty(LONG* Result) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetPSA(SAFEARRAY* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetPSAOfType(SAFEARRAY* Value, LONG VarType) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetBounds(LONG* X, LONG* Y) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SaveToFile(BSTR FileName, VARIANT_BOOL* Done) = 0;
-  virtual HRESULT STDMETHODCALLTYPE LoadFromFile(BSTR FileName, VARIANT_BOOL* Done) = 0;
-  virtual HRESULT STDMETHODCALLTYPE LoadFromFileAsStream(BSTR FileName, VARIANT_BOOL* Done) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SaveToFileAsStream(BSTR FileName, VARIANT_BOOL* Done) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetValue(LONG X, LONG Y, VARIANT* Value) = 0;
-};
 
 // The class id of the array object ({6E623B63-B6B8-4429-83A2-C25724FBDFE8}).
 inline constexpr CLSID CLSID_SafeArray = {

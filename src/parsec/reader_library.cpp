@@ -64,11 +64,6 @@ bool BindReaderLibrary() {
   return true;
 }
 
-// Closes the marker when the module ends.
-struct ReaderLibraryUnit {
-  ~ReaderLibraryUnit() { FinalizeReaderLibraryBinding(); }
-} readerLibraryUnit;
-
 }  // namespace
 
 std::string ReaderLibraryFolder() {

@@ -146,6 +146,8 @@ int Dump(const std::filesystem::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Tables nested in a stored table come back as array objects, as inside the plug-in.
+  InstallSafeArrayStreamHooks();
   if (argc != 2) {
     std::fprintf(stderr, "Usage: array_dump FILE\nPrints a table storage file's header and contents.\n");
     return 2;

@@ -1,0 +1,240 @@
+// The dispatcher of the driver object: every host call runs through TBaseDllObj::Execute.
+#include "driver/dispatch.h"
+
+#include <cstring>
+#include <optional>
+
+#include "automation/safe_array.h"
+#include "base/errors.h"
+#include "devices/device_item.h"
+#include "devices/devices_list.h"
+#include "driver/driver_object.h"
+#include "host/params.h"
+#include "host/plugin_entry.h"
+#include "host/variant_text.h"
+#include "platform/ole_ptr.h"
+#include "platform/structured_exception.h"
+
+namespace {
+
+constexpr int32_t kFirstArgument = vestrel::kParamFirstArgument;
+
+// The call kind of parameter 2.
+constexpr int32_t kKindMethod = vestrel::kCallMethod;
+constexpr int32_t kKindGet = vestrel::kCallPropertyGet;
+constexpr int32_t kKindSet = vestrel::kCallPropertySet;
+
+bool IsBuiltinName(const AnsiString& name) {
+  return name == kBuiltinFree || name == kBuiltinLoad || name == kBuiltinEventSupport || name == kBuiltinSwitchOff;
+}
+
+OleVariant Param(const TParams& block, int32_t index) {
+  OleVariant value;
+  block.GetParam(index, value);
+  return value;
+}
+
+// An ordinal value (an integer type or a Boolean) that is not 0: a device error code.
+std::optional<int32_t> ErrorCodeOf(const VARIANT& result) {
+  switch (V_VT(&result)) {
+    case VT_I1: return V_I1(&result) != 0 ? std::optional<int32_t>(V_I1(&result)) : std::nullopt;
+    case VT_UI1: return V_UI1(&result) != 0 ? std::optional<int32_t>(V_UI1(&result)) : std::nullopt;
+    case VT_I2: return V_I2(&result) != 0 ? std::optional<int32_t>(V_I2(&result)) : std::nullopt;
+    case VT_UI2: return V_UI2(&result) != 0 ? std::optional<int32_t>(V_UI2(&result)) : std::nullopt;
+    case VT_I4: return V_I4(&result) != 0 ? std::optional<int32_t>(V_I4(&result)) : std::nullopt;
+    case VT_UI4: return V_UI4(&result) != 0 ? std::optional<int32_t>(static_cast<int32_t>(V_UI4(&result))) : std::nullopt;
+    case VT_INT: return V_INT(&result) != 0 ? std::optional<int32_t>(V_INT(&result)) : std::nullopt;
+    case VT_UINT: return V_UINT(&result) != 0 ? std::optional<int32_t>(static_cast<int32_t>(V_UINT(&result))) : std::nullopt;
+    case VT_I8: return V_I8(&result) != 0 ? std::optional<int32_t>(static_cast<int32_t>(V_I8(&result))) : std::nullopt;
+    case VT_UI8: return V_UI8(&result) != 0 ? std::optional<int32_t>(static_cast<int32_t>(V_UI8(&result))) : std::nullopt;
+    case VT_BOOL: return V_BOOL(&result) != 0 ? std::optional<int32_t>(V_BOOL(&result)) : std::nullopt;
+    default: return std::nullopt;
+  }
+}
+
+// The two-dimensional array object that parameter 3 holds, if it holds one.
+ComPtr<ISafeArray> ArrayObjectOf(const VARIANT& value) {
+  ComPtr<ISafeArray> array;
+  if (!IsSafeArray(value)) return array;
+  IUnknown* object = V_VT(&value) == VT_DISPATCH ? V_DISPATCH(&value) : V_UNKNOWN(&value);
+  if (object != nullptr) {
+    platform::CallGuarded([&] { object->QueryInterface(IID_ISafeArray, array.PutVoid()); });
+  }
+  return array;
+}
+
+// Clears the call context of the call's device when the call ends, also after a failure.
+class TCallContextReset {
+public:
+  explicit TCallContextReset(TDeviceItem* device) : FDevice(device) {}
+  ~TCallContextReset() {
+    if (FDevice != nullptr) FDevice->SetCallContext(nullptr);
+  }
+  TCallContextReset(const TCallContextReset&) = delete;
+  TCallContextReset& operator=(const TCallContextReset&) = delete;
+
+private:
+  TDeviceItem* FDevice;
+};
+
+}  // namespace
+
+bool TBaseDllObj::Execute(TParams* params, TCallContext context) {
+  bool result = true;
+  for (TParams* block = params; block != nullptr; block = block->Next) {
+    result = false;
+    const AnsiString name = block->GetName();
+    if (IsBuiltinName(name)) return RunBuiltin(*block);
+    bool stop = false;
+    result = ExecuteBlock(*block, context, stop);
+    if (stop) break;
+  }
+  return result;
+}
+
+bool TBaseDllObj::RunBuiltin(TParams& block) {
+  const AnsiString name = block.GetName();
+  if (name == kBuiltinFree) {
+    FreeDevices();
+  } else if (name == kBuiltinEventSupport) {
+    IUnknown* sink = block.Sink;
+    platform::CallGuarded([&] { FHostLink = sink; });
+    block.Clear();
+    block.AddParam(OleVariant(static_cast<IUnknown*>(MembersInterface())));
+    platform::CallGuarded([&] { FDevices->SetEventSink(sink); });
+    if (ExecutionMode() != EXECUTION_MODE_V7) MarkDeviceSwitchReadOnly();
+  } else if (name == kBuiltinSwitchOff) {
+    FDevices->SwitchAllOff();
+  }
+  // "__Load" does nothing.
+  return false;
+}
+
+bool TBaseDllObj::ExecuteBlock(TParams& block, TCallContext context, bool& stop) {
+  if (block.Count() < kFirstArgument) RaiseText(AnsiFromUtf8("Недостаточно параметров при вызове метода"));
+  WideString wideName;
+  VariantToText(Param(block, vestrel::kParamMemberName), wideName);
+  const AnsiString name = AnsiFromWide(wideName);
+  if (name.empty()) RaiseText(AnsiFromUtf8("Не указано имя метода"));
+  int32_t kind = VariantToInt32(Param(block, vestrel::kParamCallKind));
+
+  // A host task records the driver that serves it; without a context the driver is the context.
+  if (context != nullptr && context != this && IsHostTask(context)) {
+    TBaseDllObj* self = this;
+    platform::CallGuarded([&] {
+      std::memcpy(static_cast<char*>(context) + vestrel::kHostTaskDriverSlotOffset, &self, sizeof(self));
+    });
+  } else if (context == nullptr) {
+    context = this;
+  }
+
+  const TMethodEntry* method = MethodEntry(FindMethod(name));
+  const int32_t propertyNumber = FindProperty(name);
+  const TPropertyEntry* property = PropertyEntry(propertyNumber);
+  TDeviceItem* device = DeviceFor(context);
+  TCallContextReset contextReset(device);
+
+  if (method == nullptr && propertyNumber == kNoMember) RaiseError(ERR_MEMBER_NOT_FOUND, {name});
+  if (method != nullptr && kind == kKindGet) kind = kKindMethod;
+
+  if ((kind == kKindMethod || kind == kKindSet) && method == nullptr) {
+    if (kind == kKindMethod) RaiseError(ERR_MEMBER_NOT_FOUND, {name});
+    if (PropertyReadOnly(propertyNumber))
+      RaiseText(FormatText(AnsiFromUtf8("Свойство [%s] доступно только для чтения"), {name}));
+    if (property != nullptr && property->Handler != nullptr) {
+      OleVariant value = Param(block, kFirstArgument);
+      property->Handler(context, 1, value, property->Name);
+    }
+    stop = true;
+    return true;
+  }
+  if (kind == kKindMethod || kind == kKindSet) {
+    CallMethod(block, name, *method, context, device);
+    return true;
+  }
+  if (kind == kKindGet && property != nullptr) {
+    OleVariant value;
+    if (property->Handler != nullptr) property->Handler(context, 0, value, property->Name);
+    block.SetParam(vestrel::kParamResult, value);
+    return true;
+  }
+  return false;
+}
+
+void TBaseDllObj::CallMethod(TParams& block, const AnsiString& name, const TMethodEntry& method, TCallContext context,
+                             TDeviceItem* device) {
+  const int32_t required = method.ParamCount;
+  int32_t passed = block.Count() - kFirstArgument;
+
+  // One array argument: a two-dimensional array object with `required` rows and one column
+  // carries the arguments in its column 0, and gets the handler's values back there.
+  ComPtr<ISafeArray> arrayArgument;
+  if (passed != required && passed == 1) {
+    if (ComPtr<ISafeArray> array = ArrayObjectOf(Param(block, kFirstArgument))) {
+      LONG rows = 0, columns = 0;
+      platform::CallGuarded([&] { array->GetBounds(&rows, &columns); });
+      if (rows == required && columns == 1) {
+        arrayArgument = array;
+        passed = required;
+      } else {
+        passed = 0;
+      }
+    }
+  }
+  if (passed != required) {
+    RaiseText(AnsiFromUtf8("Неверное количество переданных параметров\r\nФункция [") + name + "]\r\n" +
+              AnsiFromUtf8("Передано: ") + std::to_string(passed) + "\r\n" + AnsiFromUtf8("Необходимо: ") +
+              std::to_string(required));
+  }
+
+  SafeArrayPtr arguments(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(required)));
+  if (!arguments) throw std::bad_alloc();
+  for (LONG k = 0; k < required; ++k) {
+    OleVariant value;
+    if (arrayArgument) {
+      platform::CallGuarded([&] { CheckOle(arrayArgument->GetValue(k, 0, &value), "GetValue"); });
+    } else {
+      value = Param(block, kFirstArgument + k);
+    }
+    CheckOle(SafeArrayPutElement(arguments.Get(), &k, &value), "SafeArrayPutElement");
+  }
+
+  // The handler's argument values go back to the array object in every case, also after a
+  // failure, as far as the handler got.
+  struct TArrayWriteBack {
+    ~TArrayWriteBack() {
+      if (!Array) return;
+      try {
+        for (LONG k = 0; k < Required; ++k) {
+          OleVariant value;
+          if (FAILED(SafeArrayGetElement(Arguments, &k, &value))) continue;
+          platform::CallGuarded([&] { Array->SetValue(k, 0, value); });
+        }
+      } catch (...) {
+        // The call's own outcome is what the host learns about.
+      }
+    }
+    ISafeArray* Array;
+    SAFEARRAY* Arguments;
+    LONG Required;
+  } writeBack{arrayArgument.Get(), arguments.Get(), required};
+
+  OleVariant result;
+  method.Handler(context, arguments.Get(), result);
+
+  if (!arrayArgument) {
+    for (LONG k = 0; k < required; ++k) {
+      OleVariant value;
+      CheckOle(SafeArrayGetElement(arguments.Get(), &k, &value), "SafeArrayGetElement");
+      block.SetParam(kFirstArgument + k, value);
+    }
+  }
+  block.SetParam(vestrel::kParamResult, result);
+
+  if (ExecutionMode() == EXECUTION_MODE_PLUGIN && ResultCheckActive()) {
+    if (const std::optional<int32_t> code = ErrorCodeOf(result)) {
+      const AnsiString text = device != nullptr ? device->GetErrorText(*code) : FDevices->GetErrorText(*code);
+      throw EProtectException(*code, text);
+    }
+  }
+}

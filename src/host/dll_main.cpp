@@ -1,0 +1,51 @@
+// The library's entry: module start and stop, and the two exports. Built into Vestrel.plu only.
+#include "driver/module_driver.h"
+#include "host/plugin_entry.h"
+#include "vestrel/plugin_abi.h"
+
+// The driver the library makes at start. A test build of the library names a failing one.
+#ifndef VESTREL_MODULE_DRIVER_FACTORY
+#define VESTREL_MODULE_DRIVER_FACTORY CreateModuleDriver
+#endif
+std::unique_ptr<TBaseDllObj> VESTREL_MODULE_DRIVER_FACTORY();
+
+// PluginControl's convention: its one argument in EAX on 32-bit x86. With every argument in a
+// register, the host's convention is regparm(3) alone (nothing on the stack to pop), which also
+// keeps the symbol free of a stdcall size suffix.
+#if defined(__i386__)
+#define VESTREL_EXPORT_REGISTER __attribute__((regparm(3)))
+#else
+#define VESTREL_EXPORT_REGISTER
+#endif
+
+#ifdef _WIN32
+#define VESTREL_EXPORT
+#else
+#define VESTREL_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" {
+
+// Stores the published control interface in the caller's result slot.
+VESTREL_EXPORT void VESTREL_EXPORT_REGISTER PluginControl(IUnknown** result) {
+  StorePublishedControl(result);
+}
+
+VESTREL_EXPORT int32_t Query() { return vestrel::kQueryValue; }
+
+}  // extern "C"
+
+#ifdef _WIN32
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) ModuleStart(&VESTREL_MODULE_DRIVER_FACTORY);
+  if (reason == DLL_PROCESS_DETACH) ModuleStop();
+  return TRUE;
+}
+#else
+// This object is linked after every other one of the library, so these run after all static
+// objects are constructed and before any is destroyed.
+__attribute__((constructor)) static void VestrelModuleLoaded() { ModuleStart(&VESTREL_MODULE_DRIVER_FACTORY); }
+__attribute__((destructor)) static void VestrelModuleUnloaded() { ModuleStop(); }
+#endif

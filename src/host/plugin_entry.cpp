@@ -1,0 +1,85 @@
+#include "host/plugin_entry.h"
+
+#include <atomic>
+
+#include "automation/safe_array.h"
+#include "base/errors.h"
+#include "config/locale_formats.h"
+#include "config/log_name.h"
+#include "driver/driver_object.h"
+#include "host/tuning_flags.h"
+#include "host/variant_stream.h"
+#include "parsec/reader_library.h"
+#include "platform/structured_exception.h"
+
+namespace {
+
+TBaseDllObj* gDriverInstance = nullptr;
+std::atomic<IUnknown*> gPublishedControl{nullptr};
+bool gModuleStarted = false;
+
+// Runs one step of start or stop: a failure of one step never keeps the next from running.
+template <class Step>
+void RunStep(Step&& step) noexcept {
+  try {
+    platform::CallGuarded(std::forward<Step>(step));
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+TBaseDllObj*& DriverInstance() noexcept { return gDriverInstance; }
+
+IUnknown* PublishedControl() noexcept { return gPublishedControl.load(); }
+void SetPublishedControl(IUnknown* control) noexcept { gPublishedControl = control; }
+
+void StorePublishedControl(IUnknown** slot) noexcept {
+  if (slot == nullptr) return;
+  RunStep([&] {
+    IUnknown* control = PublishedControl();
+    if (control != nullptr) control->AddRef();
+    IUnknown* previous = *slot;
+    *slot = control;
+    if (previous != nullptr) previous->Release();
+  });
+}
+
+BOOL WINAPI DispatchToDriverInstance(TParams* params, IUnknown* context) {
+  TBaseDllObj* driver = gDriverInstance;
+  if (driver == nullptr) RaiseText(AnsiFromUtf8("GetDllObject вернул Nil"));
+  return driver->Execute(params, context) ? TRUE : FALSE;
+}
+
+void ModuleStart(TDriverFactory factory) noexcept {
+  if (gModuleStarted) return;
+  gModuleStarted = true;
+  // Shared state first: the log name, the formats, the array object inside variant streams.
+  RunStep([] { StartLogRendezvous(); });
+  RunStep([] { ApplyLocaleFormats(); });
+  RunStep([] { InstallSafeArrayStreamHooks(); });
+  RunStep([] { StartTuningFlags(); });
+  RunStep([] { InitializeReaderLibraryBinding(); });
+  // The driver last; a failing construction leaves the library without one.
+  if (gDriverInstance == nullptr && factory != nullptr) {
+    RunStep([&] { gDriverInstance = factory().release(); });
+  }
+}
+
+void ModuleStop() noexcept {
+  if (!gModuleStarted) return;
+  // The driver first: its devices stop their polling threads before the reader library goes.
+  if (TBaseDllObj* driver = gDriverInstance) {
+    gDriverInstance = nullptr;
+    RunStep([&] { delete driver; });
+  }
+  RunStep([] { FinalizeReaderLibraryBinding(); });
+  RunStep([] { StopTuningFlags(); });
+  SetPublishedControl(nullptr);
+  RunStep([] { StopLogRendezvous(); });
+  SetTwoDimensionalArrayFactory(nullptr);
+  SetSafeArrayExtractor(nullptr);
+  gModuleStarted = false;
+}
+
+bool ModuleStarted() noexcept { return gModuleStarted; }
