@@ -296,3 +296,39 @@ TEST(AutoArguments, SetArgWritesOnlyByReferenceArguments) {
   }
   SysFreeString(textSlot);
 }
+
+#ifdef _WIN32
+namespace {
+
+volatile uintptr_t gNullAddress = 0;
+
+// The sample's members and one that writes through a null pointer: a structured exception.
+class TFaultingObject : public TSampleObject {
+public:
+  using TSampleObject::TSampleObject;
+
+protected:
+  void RegisterMembers() override {
+    TSampleObject::RegisterMembers();
+    AddMethod("Faults", 0, [](const TAutoCallArgs&, VARIANT&) { *reinterpret_cast<volatile int*>(gNullAddress) = 1; });
+  }
+};
+
+}  // namespace
+
+TEST(AutoInvoke, AStructuredExceptionInAMemberCrossesAsAnExceptionRecord) {
+  for (const bool ownTable : {true, false}) {
+    ComPtr<IDispatch> object;
+    object.Attach(TBaseAutoObject::Create<TFaultingObject>(ownTable));
+    for (int round = 0; round < 2; ++round) {
+      auto faulted = InvokeByName(object.Get(), "Faults", DISPATCH_METHOD);
+      EXPECT_EQ(faulted.Status, DISP_E_EXCEPTION);
+      EXPECT_EQ(faulted.Code, kAutoUncodedFailure);
+      EXPECT_EQ(faulted.Source, "EAccessViolation");
+      EXPECT_NE(faulted.Description.find("0xC0000005"), std::string::npos) << faulted.Description;
+      // The object and the process carry on.
+      EXPECT_EQ(InvokeByName(object.Get(), "Twice", DISPATCH_METHOD, {IntArg(21)}).Result.lVal, 42);
+    }
+  }
+}
+#endif

@@ -5,6 +5,7 @@
 
 #include "automation/safe_array.h"
 #include "devices_test_support.h"
+#include "platform/structured_exception.h"
 
 namespace {
 
@@ -102,9 +103,9 @@ TEST_F(DeviceItem, InterfaceCountsFromOneAndDetachesOnce) {
 }
 
 TEST_F(DeviceItem, NewDevicesStartFromTheListsDefinitionsAndSink) {
+  TFakeSink sink;  // outlives the list, whose devices hold it
   TTestDevicesList list;
   TDeviceItem* first = list.NewDevice();
-  TFakeSink sink;
   list.SetEventSink(&sink);
   TDeviceItem* second = list.NewDevice();
   EXPECT_EQ(first->Number(), 1);
@@ -116,7 +117,6 @@ TEST_F(DeviceItem, NewDevicesStartFromTheListsDefinitionsAndSink) {
   EXPECT_EQ(second->EventSink(), &sink);
   EXPECT_EQ(U(second->GetParamValue(A("Использовать"))), "1");
   EXPECT_EQ(U(second->GetParamValue(A("Неразделяемое"))), "0");
-  list.SetEventSink(nullptr);
 }
 
 TEST_F(DeviceItem, ParameterTextsKeepLineBreaksEscaped) {
@@ -207,8 +207,8 @@ TEST_F(DeviceItem, DescriptionsThatCannotBeTakenLeaveTheDeviceAsItWas) {
 }
 
 TEST_F(DeviceItem, PropertyTableDescribesTheDeviceAndComesFromTheSink) {
-  TTestDevicesList list;
   TFakeSink sink;
+  TTestDevicesList list;
   list.SetEventSink(&sink);
   TDeviceItem* device = list.NewDevice();
   device->SetDeviceName(A("Касса"));
@@ -240,7 +240,6 @@ TEST_F(DeviceItem, PropertyTableDescribesTheDeviceAndComesFromTheSink) {
     EXPECT_EQ(Cell(table.Get(), row, 4).vt, VT_R8);
     EXPECT_DOUBLE_EQ(Cell(table.Get(), row, 4).dblVal, 2.5);
   }
-  list.SetEventSink(nullptr);
 }
 
 TEST_F(DeviceItem, PropertyTableAppliesRowsUntilTheFirstBadNumber) {
@@ -275,6 +274,33 @@ TEST_F(DeviceItem, PropertyTableAppliesRowsUntilTheFirstBadNumber) {
   EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "2.5");
   EXPECT_EQ(U(device->GetParamValue(A("Неразделяемое"))), "1");
 }
+
+#ifdef _WIN32
+// A host whose array factory raises its own language's exception: the call out is guarded, so
+// the property table fails with a C++ exception the caller can catch.
+class TRaisingSink : public TFakeSink {
+public:
+  void VESTREL_HOST_REGISTER CreateArrayObject(VARIANT*) override {
+    RaiseException(platform::kHostLanguageExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  }
+};
+
+TEST_F(DeviceItem, StructuredExceptionOfTheHostsArrayFactoryIsCaught) {
+  TRaisingSink sink;
+  TTestDevicesList list;
+  list.SetEventSink(&sink);
+  TDeviceItem* device = list.NewDevice();
+  OleVariant table;
+  try {
+    device->GetPropertyTable(table);
+    ADD_FAILURE() << "the host's exception was lost";
+  } catch (const platform::StructuredException& error) {
+    EXPECT_EQ(error.Code(), platform::kHostLanguageExceptionCode);
+  }
+  EXPECT_TRUE(table.IsEmpty());
+  EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "1");
+}
+#endif
 
 // The sink's two operations sit at positions 7 and 23 with the host's convention: calling
 // the raw table entries as plain functions reaches the overrides with every argument intact.
