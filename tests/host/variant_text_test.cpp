@@ -59,3 +59,27 @@ TEST(VariantText, NumericConversions) {
   EXPECT_EQ(VariantToDouble(OleVariant(3)), 3.0);
   EXPECT_THROW(VariantToInt32(OleVariant::Null()), EConvertError);
 }
+
+// Number texts are read in the fixed formats (decimal comma) whatever the user's regional
+// settings: the win64 lane runs this under a Russian and an English locale.
+TEST(VariantText, NumberTextsConvertInTheFixedFormatsUnderAnyLocale) {
+  EXPECT_EQ(VariantToDouble(OleVariant(WideFromUtf8("1,5"))), 1.5);
+  EXPECT_EQ(VariantToDouble(OleVariant(WideFromUtf8(" -2,25E2 "))), -225.0);
+  EXPECT_EQ(VariantToInt32(OleVariant(WideFromUtf8("42"))), 42);
+  EXPECT_EQ(VariantToInt32(OleVariant(WideFromUtf8("$1F"))), 31);
+  // A fraction rounds half to even, as a conversion of the number does.
+  EXPECT_EQ(VariantToInt32(OleVariant(WideFromUtf8("2,5"))), 2);
+  EXPECT_EQ(VariantToInt32(OleVariant(WideFromUtf8("3,5"))), 4);
+  // A point is no decimal separator, and thousands separators are no part of a number.
+  EXPECT_THROW(VariantToDouble(OleVariant(WideFromUtf8("1.5"))), EConvertError);
+  EXPECT_THROW(VariantToInt32(OleVariant(WideFromUtf8("1.5"))), EConvertError);
+  EXPECT_THROW(VariantToDouble(OleVariant(WideFromUtf8("1 000"))), EConvertError);
+  EXPECT_THROW(VariantToInt32(OleVariant(WideFromUtf8("2147483648"))), EConvertError);
+  // By reference as well.
+  OleVariant text(WideFromUtf8("0,125"));
+  VARIANT reference;
+  VariantInit(&reference);
+  reference.vt = VT_BYREF | VT_VARIANT;
+  reference.pvarVal = &text;
+  EXPECT_EQ(VariantToDouble(reference), 0.125);
+}
