@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "base/errors.h"
 #include "host_test_support.h"
 #include "platform/ole_ptr.h"
@@ -83,3 +86,25 @@ TEST(VariantText, NumberTextsConvertInTheFixedFormatsUnderAnyLocale) {
   reference.pvarVal = &text;
   EXPECT_EQ(VariantToDouble(reference), 0.125);
 }
+
+#ifdef _WIN32
+// The win64 lane runs under the locale it names, and the system's own conversion follows
+// it where ours does not.
+TEST(VariantText, TheLocaleOfTheRunReachesTheSystemButNotTheFixedFormats) {
+  const char* wanted = std::getenv("LC_ALL");
+  if (wanted == nullptr) GTEST_SKIP() << "no locale named";
+  const LANGID language = PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID()));
+  OleVariant text(WideFromUtf8("1,5"));
+  OleVariant system;
+  const HRESULT status = VariantChangeType(&system, &text, 0, VT_R8);
+  if (std::string(wanted).rfind("en", 0) == 0) {
+    EXPECT_EQ(language, LANG_ENGLISH);
+    EXPECT_TRUE(FAILED(status) || system.dblVal != 1.5) << "English reads the comma as a group separator";
+  } else if (std::string(wanted).rfind("ru", 0) == 0) {
+    EXPECT_EQ(language, LANG_RUSSIAN);
+    EXPECT_EQ(status, S_OK);
+    EXPECT_EQ(system.dblVal, 1.5);
+  }
+  EXPECT_EQ(VariantToDouble(text), 1.5);
+}
+#endif
