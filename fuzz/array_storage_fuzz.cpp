@@ -1,6 +1,9 @@
-// The storage file loader of the array object. Inputs starting with an odd byte get a valid
-// signature, version, size and checksum written over their header first, so the fuzzer
-// reaches decompression and the payload instead of stopping at the checksum.
+// The storage file loader of the array object, three ways in by the first byte of the input:
+//  - odd: a storage file whose signature, version, size and checksum are made valid first,
+//    so the fuzzer reaches decompression instead of stopping at the checksum;
+//  - even, below 0x80: the rest is a payload, packed as SaveToFile packs it, so the fuzzer
+//    works on the tables themselves;
+//  - otherwise: the bytes as a file, unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -30,7 +33,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   ByteBuffer file(data, data + size);
-  if (file.size() >= kStorageHeaderSize && (file[0] & 1) != 0) MakeHeaderConsistent(file);
+  if (file.size() >= kStorageHeaderSize && (file[0] & 1) != 0) {
+    MakeHeaderConsistent(file);
+  } else if (!file.empty() && (file[0] & 1) == 0 && file[0] < 0x80) {
+    file = PackStorage(std::span(file).subspan(1), 0);
+  }
 
   ComPtr<ISafeArray> array = CreateSafeArray();
   auto* object = static_cast<TSafeArray*>(array.Get());
