@@ -240,11 +240,18 @@ void TSafeArray::StoreElement(int32_t x, int32_t y, const VARIANT& value) {
 
 bool TSafeArray::DescribesTable(SAFEARRAY* array) {
   if (!array || SafeArrayGetDim(array) != 2) return false;
+  LONG lower[2] = {}, upper[2] = {};
   for (UINT dimension = 1; dimension <= 2; ++dimension) {
-    LONG lower = 0, upper = 0;
-    if (FAILED(SafeArrayGetLBound(array, dimension, &lower)) || FAILED(SafeArrayGetUBound(array, dimension, &upper)))
+    if (FAILED(SafeArrayGetLBound(array, dimension, &lower[dimension - 1])) ||
+        FAILED(SafeArrayGetUBound(array, dimension, &upper[dimension - 1])))
       return false;
-    if (lower != 0 || upper < 0 || upper == std::numeric_limits<LONG>::max()) return false;
+  }
+  return HasTableBounds(lower, upper);
+}
+
+bool TSafeArray::HasTableBounds(const LONG lower[2], const LONG upper[2]) {
+  for (int k = 0; k < 2; ++k) {
+    if (lower[k] != 0 || upper[k] < 0 || upper[k] == std::numeric_limits<LONG>::max()) return false;
   }
   return true;
 }
@@ -518,6 +525,10 @@ void MakeArrayObjectFromStream(SAFEARRAY* array, VARTYPE elementType, VARIANT& r
   result.pdispVal = static_cast<IDispatch*>(object.Detach());
 }
 
+void CheckTableBounds(const LONG lower[2], const LONG upper[2]) {
+  if (!TSafeArray::HasTableBounds(lower, upper)) throw Exception(StorageMessageUnpackFailed());
+}
+
 bool ArrayBehindObject(IUnknown* object, SAFEARRAY*& array, VARTYPE& elementType) {
   ComPtr<ISafeArray> safeArray;
   if (!object || FAILED(object->QueryInterface(IID_ISafeArray, safeArray.PutVoid())) || !safeArray) return false;
@@ -534,6 +545,7 @@ const bool kStreamHooksInstalled = (InstallSafeArrayStreamHooks(), true);
 
 void InstallSafeArrayStreamHooks() noexcept {
   SetTwoDimensionalArrayFactory(&MakeArrayObjectFromStream);
+  SetTwoDimensionalBoundsCheck(&CheckTableBounds);
   SetSafeArrayExtractor(&ArrayBehindObject);
 }
 

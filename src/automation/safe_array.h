@@ -86,6 +86,7 @@ public:
   // True when `array` can be an object's storage: two dimensions, each with lower bound 0
   // and at least one element, and counts (upper bound + 1) that fit 32 bits.
   static bool DescribesTable(SAFEARRAY* array);
+  static bool HasTableBounds(const LONG lower[2], const LONG upper[2]);
   // Takes the array over (null changes nothing); the counts follow its upper bounds.
   void AdoptArray(SAFEARRAY* array, VARTYPE elementType);
   SAFEARRAY* StorageHandle() const { return FArray.parray; }

@@ -23,6 +23,7 @@ constexpr uint32_t kTagByRefVariant = 0x4000;  // a by-reference variant: the re
 
 std::atomic<TwoDimensionalArrayFactory> gArrayFactory{nullptr};
 std::atomic<SafeArrayExtractor> gArrayExtractor{nullptr};
+std::atomic<TwoDimensionalBoundsCheck> gBoundsCheck{nullptr};
 
 bool IsRawElementType(VARTYPE type) {
   return (type >= VT_I2 && type <= VT_DATE) || type == VT_BOOL || type == VT_UI1;
@@ -321,6 +322,11 @@ void ReadArray(TMyMemoryStream& stream, uint32_t tag, VARIANT& value, int depth)
   for (LONG& bound : lower) bound = ReadInt32(stream);
   for (LONG& bound : upper) bound = ReadInt32(stream);
 
+  // A table for the array object is checked before anything is created or read for it.
+  const TwoDimensionalBoundsCheck boundsCheck = gBoundsCheck.load();
+  if (dimensions == 2 && boundsCheck != nullptr && gArrayFactory.load() != nullptr)
+    boundsCheck(lower.data(), upper.data());
+
   std::vector<SAFEARRAYBOUND> bounds(static_cast<size_t>(dimensions));
   int64_t elementCount = 1;
   for (size_t k = 0; k < bounds.size(); ++k) {
@@ -467,3 +473,5 @@ void ReadVariant(TMyMemoryStream& stream, VARIANT& value) {
 void SetTwoDimensionalArrayFactory(TwoDimensionalArrayFactory factory) noexcept { gArrayFactory.store(factory); }
 
 void SetSafeArrayExtractor(SafeArrayExtractor extractor) noexcept { gArrayExtractor.store(extractor); }
+
+void SetTwoDimensionalBoundsCheck(TwoDimensionalBoundsCheck check) noexcept { gBoundsCheck.store(check); }

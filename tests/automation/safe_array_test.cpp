@@ -242,8 +242,8 @@ TEST(SafeArrayLateBound, MembersHaveIdsZeroToThirteen) {
   for (DISPID unknown : {DISPID_SAFEARRAY_GETVARTYPE, DISPID_SAFEARRAY_SETPSAOFTYPE}) {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     OleVariant result;
-    EXPECT_EQ(dispatch->Invoke(unknown, IID_NULL, 0, DISPATCH_METHOD, &none, result.Put(), nullptr, nullptr),
-              DISP_E_MEMBERNOTFOUND);
+    EXPECT_TRUE(FAILED(dispatch->Invoke(unknown, IID_NULL, 0, DISPATCH_METHOD, &none, result.Put(), nullptr, nullptr)));
+    EXPECT_EQ(result.vt, VT_EMPTY);
   }
   WideString lower = WideFromUtf8("getbounds");
   LPOLESTR name[1] = {lower.data()};

@@ -91,7 +91,9 @@ TEST(VariantText, NumberTextsConvertInTheFixedFormatsUnderAnyLocale) {
 // The win64 lane runs under the locale it names, and the system's own conversion follows
 // it where ours does not.
 TEST(VariantText, TheLocaleOfTheRunReachesTheSystemButNotTheFixedFormats) {
-  const char* wanted = std::getenv("LC_ALL");
+  // The user's regional settings follow LC_ALL, or LC_MESSAGES where LC_ALL is not set.
+  const char* all = std::getenv("LC_ALL");
+  const char* wanted = all != nullptr && *all != '\0' ? all : std::getenv("LC_MESSAGES");
   if (wanted == nullptr) GTEST_SKIP() << "no locale named";
   const LANGID language = PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID()));
   OleVariant text(WideFromUtf8("1,5"));
