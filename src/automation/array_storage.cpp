@@ -156,14 +156,44 @@ ByteBuffer UnpackStorage(std::span<const uint8_t> file) {
   // before allocating anything for it.
   if (uint64_t(header.PayloadSize) > uint64_t(compressed.size()) * kMaxInflateRatio)
     RaisePlain(StorageMessageUnpackFailed());
-  ByteBuffer payload(header.PayloadSize);
-  uLongf payloadSize = header.PayloadSize;
+  return InflateBounded(compressed, header.PayloadSize);
+}
+
+ByteBuffer InflateBounded(std::span<const uint8_t> compressed, uint32_t capacity) {
+  // The declared size is only a ceiling: the buffer grows with what the stream really
+  // yields, in steps no larger than what is already there (plus a first step), so memory
+  // stays in proportion to the data actually present.
+  constexpr size_t kFirstStep = 64 * 1024;
+  z_stream zlib{};
+  if (inflateInit(&zlib) != Z_OK) RaisePlain(StorageMessageUnpackFailed());
+  struct Ender {
+    z_stream& stream;
+    ~Ender() { inflateEnd(&stream); }
+  } ender{zlib};
+
+  ByteBuffer payload;
   // zlib wants a non-null output pointer even when nothing is expected.
   Bytef emptyTarget = 0;
-  const int status = uncompress(payload.empty() ? &emptyTarget : payload.data(), &payloadSize, compressed.data(),
-                                uLong(compressed.size()));
-  if (status != Z_OK) RaisePlain(StorageMessageUnpackFailed());
-  payload.resize(payloadSize);
+  zlib.next_in = const_cast<Bytef*>(compressed.data());
+  size_t inputLeft = compressed.size();
+  int status = Z_OK;
+  do {
+    if (zlib.avail_in == 0 && inputLeft > 0) {
+      zlib.avail_in = uInt(std::min<size_t>(inputLeft, std::numeric_limits<uInt>::max()));
+      inputLeft -= zlib.avail_in;
+    }
+    const size_t produced = payload.size();
+    const size_t step = std::min<size_t>(capacity - produced, std::max(kFirstStep, produced));
+    payload.resize(produced + step);
+    zlib.next_out = step > 0 ? payload.data() + produced : &emptyTarget;
+    zlib.avail_out = uInt(step);
+    status = inflate(&zlib, Z_NO_FLUSH);
+    payload.resize(produced + (step - zlib.avail_out));
+    const bool stalled = status == Z_BUF_ERROR && zlib.avail_in == 0 && inputLeft == 0;
+    // More data than the declared size, or a stream that ends before its end mark.
+    if ((status == Z_BUF_ERROR && payload.size() == capacity) || stalled) RaisePlain(StorageMessageUnpackFailed());
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) RaisePlain(StorageMessageUnpackFailed());
+  } while (status != Z_STREAM_END);
   return payload;
 }
 
@@ -185,14 +215,24 @@ OleVariant DecodeArrayPayload(std::span<const uint8_t> payload) {
 }
 
 ByteBuffer ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream input(path, std::ios::binary | std::ios::ate);
+  // Only a plain file has contents: a folder opens on some systems and reports a size
+  // that no buffer can have.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) RaiseFileError("Невозможно открыть файл \"%s\"", path);
+  std::ifstream input(path, std::ios::binary);
   if (!input) RaiseFileError("Невозможно открыть файл \"%s\"", path);
-  const std::streamoff size = input.tellg();
-  if (size < 0) RaiseFileError("Ошибка чтения файла \"%s\"", path);
-  ByteBuffer bytes(static_cast<size_t>(size));
-  input.seekg(0);
-  if (!bytes.empty() && !input.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size())))
-    RaiseFileError("Ошибка чтения файла \"%s\"", path);
+  // Read in pieces up to the end actually found, so a size reported wrongly (or a file
+  // that changes meanwhile) never decides an allocation.
+  constexpr size_t kPiece = 1 << 20;
+  ByteBuffer bytes;
+  for (;;) {
+    const size_t before = bytes.size();
+    bytes.resize(before + kPiece);
+    input.read(reinterpret_cast<char*>(bytes.data() + before), std::streamsize(kPiece));
+    bytes.resize(before + size_t(input.gcount()));
+    if (!input) break;
+  }
+  if (input.bad()) RaiseFileError("Ошибка чтения файла \"%s\"", path);
   return bytes;
 }
 

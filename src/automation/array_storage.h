@@ -73,6 +73,11 @@ ByteBuffer PackStorage(std::span<const uint8_t> payload, double savedAt);
 // compressed bytes can expand to.
 ByteBuffer UnpackStorage(std::span<const uint8_t> file);
 
+// Inflates one zlib stream of at most `capacity` bytes, growing the buffer with the data
+// as it comes. More data than that, a damaged or cut-off stream raise
+// "Ошибка распаковки данных".
+ByteBuffer InflateBounded(std::span<const uint8_t> compressed, uint32_t capacity);
+
 // The payload of a storage file: the storage array as one item of the variant stream, and
 // back. Decoding a two-dimensional array gives an array object (VT_DISPATCH answering
 // ISafeArray); a damaged payload raises the stream's read errors.

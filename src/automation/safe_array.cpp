@@ -1,12 +1,16 @@
 #include "automation/safe_array.h"
 
 #include <algorithm>
+#include <limits>
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <type_traits>
 
 #include "automation/array_storage.h"
+#include "automation/safe_array_dispids.h"
 #include "base/errors.h"
 #include "base/guarded_entry.h"
 #include "host/variant_stream.h"
@@ -51,6 +55,14 @@ OleVariant ReadElement(SAFEARRAY* array, VARTYPE elementType, LONG x, LONG y) {
     CheckOle(SafeArrayGetElement(array, indices, value.Get()), "SafeArrayGetElement");
     return value;
   }
+  if (elementType == VT_DECIMAL) {
+    // A decimal fills the whole variant, its type field included.
+    DECIMAL decimal{};
+    CheckOle(SafeArrayGetElement(array, indices, &decimal), "SafeArrayGetElement");
+    value.decVal = decimal;
+    value.vt = VT_DECIMAL;
+    return value;
+  }
   if (SafeArrayGetElemsize(array) > sizeof(value.llVal)) CheckOle(DISP_E_BADVARTYPE, "SafeArrayGetElement");
   CheckOle(SafeArrayGetElement(array, indices, &value.llVal), "SafeArrayGetElement");
   value.vt = elementType;
@@ -68,7 +80,8 @@ void WriteElement(SAFEARRAY* array, VARTYPE elementType, LONG x, LONG y, const V
   OleVariant converted(value);
   CheckOle(converted.ChangeType(elementType), "VariantChangeType");
   void* element = &converted.llVal;
-  if (elementType == VT_BSTR) element = converted.bstrVal;
+  if (elementType == VT_DECIMAL) element = &converted.decVal;
+  else if (elementType == VT_BSTR) element = converted.bstrVal;
   else if (elementType == VT_DISPATCH || elementType == VT_UNKNOWN) element = converted.punkVal;
   CheckOle(SafeArrayPutElement(array, indices, element), "SafeArrayPutElement");
 }
@@ -234,11 +247,32 @@ void TSafeArray::StoreElement(int32_t x, int32_t y, const VARIANT& value) {
   YieldToOtherThreads();
 }
 
+bool TSafeArray::DescribesTable(SAFEARRAY* array) {
+  if (!array || SafeArrayGetDim(array) != 2) return false;
+  LONG lower[2] = {}, upper[2] = {};
+  for (UINT dimension = 1; dimension <= 2; ++dimension) {
+    if (FAILED(SafeArrayGetLBound(array, dimension, &lower[dimension - 1])) ||
+        FAILED(SafeArrayGetUBound(array, dimension, &upper[dimension - 1])))
+      return false;
+  }
+  return HasTableBounds(lower, upper);
+}
+
+bool TSafeArray::HasTableBounds(const LONG lower[2], const LONG upper[2]) {
+  for (int k = 0; k < 2; ++k) {
+    if (lower[k] != 0 || upper[k] < 0 || upper[k] == std::numeric_limits<LONG>::max()) return false;
+  }
+  return true;
+}
+
 void TSafeArray::AdoptArray(SAFEARRAY* array, VARTYPE elementType) {
   if (!array) return;
   if (SafeArrayGetDim(array) != 2) throw Exception(Message("Массив должен быть двумерным."));
   const LONG upperX = UpperBound(array, 1);
   const LONG upperY = UpperBound(array, 2);
+  // The counts are the upper bounds plus one: the largest bound has no count.
+  if (upperX == std::numeric_limits<LONG>::max() || upperY == std::numeric_limits<LONG>::max())
+    throw Exception(Message("Номер элемента массива за пределами границ."));
   if (array == StorageHandle()) {
     // Handing the object its own storage must not free it: only the type changes.
     FArray.vt = VARTYPE(VT_ARRAY | elementType);
@@ -253,16 +287,23 @@ void TSafeArray::AdoptArray(SAFEARRAY* array, VARTYPE elementType) {
 // Files
 
 bool TSafeArray::SaveStorageFile(const std::filesystem::path& path) const {
-  const ByteBuffer payload = EncodeArrayPayload(FArray);
-  const ByteBuffer file = PackStorage(payload, CurrentOleDateTime());
-  WriteWholeFile(path, file);
+  WriteWholeFile(path, SaveStorage());
   return true;
+}
+
+std::vector<uint8_t> TSafeArray::SaveStorage() const {
+  return PackStorage(EncodeArrayPayload(FArray), CurrentOleDateTime());
 }
 
 bool TSafeArray::LoadStorageFile(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return false;
-  const ByteBuffer payload = UnpackStorage(ReadStorageFile(path));
+  LoadStorage(ReadStorageFile(path));
+  return true;
+}
+
+void TSafeArray::LoadStorage(std::span<const uint8_t> file) {
+  const ByteBuffer payload = UnpackStorage(file);
   OleVariant item = DecodeArrayPayload(payload);
   ComPtr<ISafeArray> loaded;
   if (item.vt != VT_DISPATCH || !item.pdispVal ||
@@ -275,7 +316,6 @@ bool TSafeArray::LoadStorageFile(const std::filesystem::path& path) {
   SafeArrayPtr copy;
   CheckOle(SafeArrayCopy(storage, copy.Put()), "SafeArrayCopy");
   AdoptArray(copy.Detach(), VARTYPE(elementType));
-  return true;
 }
 
 bool TSafeArray::SaveRawFile(const std::filesystem::path& path) const {
@@ -403,33 +443,45 @@ HRESULT STDMETHODCALLTYPE TSafeArray::InterfaceSupportsErrorInfo(REFIID iid) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Late-bound members (dispatch ids 0 to 13 in registration order)
+// Late-bound members, registered in the order of their dispatch ids (safe_array_dispids.h,
+// shared with the type library)
 
 void TSafeArray::RegisterMembers() {
-  AddMethod("GetBounds", 2, [this](const TAutoCallArgs& call, VARIANT&) {
+  // The name table numbers members in registration order: each one is checked against the
+  // shared table as it is added.
+  DISPID next = 0;
+  auto method = [&](DISPID id, const char* name, int16_t count, TAutoHandler handler) {
+    if (id != next++) throw std::logic_error(std::string("dispatch id out of order: ") + name);
+    AddMethod(name, count, std::move(handler));
+  };
+  auto property = [&](DISPID id, const char* name, TAutoHandler getter) {
+    if (id != next++) throw std::logic_error(std::string("dispatch id out of order: ") + name);
+    AddProperty(name, std::move(getter), nullptr);
+  };
+  method(DISPID_SAFEARRAY_GETBOUNDS, "GetBounds", 2, [this](const TAutoCallArgs& call, VARIANT&) {
     SetArg(call.Args, 0, OleVariant(FCountX));
     SetArg(call.Args, 1, OleVariant(FCountY));
   });
-  AddMethod("SetBounds", 2, [this](const TAutoCallArgs& call, VARIANT&) {
+  method(DISPID_SAFEARRAY_SETBOUNDS, "SetBounds", 2, [this](const TAutoCallArgs& call, VARIANT&) {
     Resize(IntArgument(call, 0), IntArgument(call, 1));
   });
-  AddMethod("GetValue", 2, [this](const TAutoCallArgs& call, VARIANT& result) {
+  method(DISPID_SAFEARRAY_GETVALUE, "GetValue", 2, [this](const TAutoCallArgs& call, VARIANT& result) {
     result = ElementAt(IntArgument(call, 0), IntArgument(call, 1)).Detach();
   });
-  AddMethod("SetValue", 3, [this](const TAutoCallArgs& call, VARIANT&) {
+  method(DISPID_SAFEARRAY_SETVALUE, "SetValue", 3, [this](const TAutoCallArgs& call, VARIANT&) {
     const int32_t x = IntArgument(call, 0);
     const int32_t y = IntArgument(call, 1);
     OleVariant value;
     GetArg(call.Args, 2, value);
     StoreElement(x, y, value);
   });
-  AddMethod("Empty", 0, [this](const TAutoCallArgs&, VARIANT& result) {
+  method(DISPID_SAFEARRAY_EMPTY, "Empty", 0, [this](const TAutoCallArgs&, VARIANT& result) {
     result = OleVariant(int32_t(Empty() ? 1 : 0)).Detach();
   });
-  AddMethod("__PSA", 0, [this](const TAutoCallArgs&, VARIANT& result) {
+  method(DISPID_SAFEARRAY_PSA, "__PSA", 0, [this](const TAutoCallArgs&, VARIANT& result) {
     result = HandleVariant(StorageHandle()).Detach();
   });
-  AddMethod("SetRowValues", 0, [this](const TAutoCallArgs& call, VARIANT&) {
+  method(DISPID_SAFEARRAY_SETROWVALUES, "SetRowValues", 0, [this](const TAutoCallArgs& call, VARIANT&) {
     const int count = GetArgCount(call.Args);
     if (count < 2) return;
     const int32_t x = IntArgument(call, 0);
@@ -439,21 +491,21 @@ void TSafeArray::RegisterMembers() {
       StoreElement(x, index - 1, value);
     }
   });
-  AddMethod("__SetPSA", 1, [this](const TAutoCallArgs& call, VARIANT&) {
+  method(DISPID_SAFEARRAY_SETPSA, "__SetPSA", 1, [this](const TAutoCallArgs& call, VARIANT&) {
     AdoptArray(HandleArgument(call), VT_VARIANT);
   });
-  AddMethod("LoadFromFile", 1, [this](const TAutoCallArgs& call, VARIANT&) { LoadStorageFile(PathArgument(call)); });
-  AddMethod("SaveToFile", 1, [this](const TAutoCallArgs& call, VARIANT&) { SaveStorageFile(PathArgument(call)); });
-  AddMethod("SaveToFileAsStream", 1,
-            [this](const TAutoCallArgs& call, VARIANT&) { SaveRawFile(PathArgument(call)); });
-  AddMethod("LoadFromFileAsStream", 1,
-            [this](const TAutoCallArgs& call, VARIANT&) { LoadRawFile(PathArgument(call)); });
-  AddProperty(
-      "RowCount", [this](const TAutoCallArgs&, VARIANT& result) { result = OleVariant(FCountX).Detach(); },
-      nullptr);
-  AddProperty(
-      "ColCount", [this](const TAutoCallArgs&, VARIANT& result) { result = OleVariant(FCountY).Detach(); },
-      nullptr);
+  method(DISPID_SAFEARRAY_LOADFROMFILE, "LoadFromFile", 1,
+         [this](const TAutoCallArgs& call, VARIANT&) { LoadStorageFile(PathArgument(call)); });
+  method(DISPID_SAFEARRAY_SAVETOFILE, "SaveToFile", 1,
+         [this](const TAutoCallArgs& call, VARIANT&) { SaveStorageFile(PathArgument(call)); });
+  method(DISPID_SAFEARRAY_SAVETOFILEASSTREAM, "SaveToFileAsStream", 1,
+         [this](const TAutoCallArgs& call, VARIANT&) { SaveRawFile(PathArgument(call)); });
+  method(DISPID_SAFEARRAY_LOADFROMFILEASSTREAM, "LoadFromFileAsStream", 1,
+         [this](const TAutoCallArgs& call, VARIANT&) { LoadRawFile(PathArgument(call)); });
+  property(DISPID_SAFEARRAY_ROWCOUNT, "RowCount",
+           [this](const TAutoCallArgs&, VARIANT& result) { result = OleVariant(FCountX).Detach(); });
+  property(DISPID_SAFEARRAY_COLCOUNT, "ColCount",
+           [this](const TAutoCallArgs&, VARIANT& result) { result = OleVariant(FCountY).Detach(); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -484,10 +536,20 @@ void RegisterSafeArrayClass() {
 // The variant stream hands every two-dimensional array it reads to this factory and asks
 // this extractor for the array behind an object it writes.
 void MakeArrayObjectFromStream(SAFEARRAY* array, VARTYPE elementType, VARIANT& result) {
+  if (!TSafeArray::DescribesTable(array)) {
+    // Not the storage of an array object (bounds not 0 ... n-1, an empty dimension): a
+    // damaged or forged table, refused as a payload that does not unpack.
+    SafeArrayDestroy(array);
+    throw Exception(StorageMessageUnpackFailed());
+  }
   ComPtr<ISafeArray> object = CreateSafeArrayOf(array, elementType);
   VariantClear(&result);
   result.vt = VT_DISPATCH;
   result.pdispVal = static_cast<IDispatch*>(object.Detach());
+}
+
+void CheckTableBounds(const LONG lower[2], const LONG upper[2]) {
+  if (!TSafeArray::HasTableBounds(lower, upper)) throw Exception(StorageMessageUnpackFailed());
 }
 
 // The object may be anyone's, the host's too: the calls to it run under the guard.
@@ -506,6 +568,7 @@ bool ArrayBehindObject(IUnknown* object, SAFEARRAY*& array, VARTYPE& elementType
 
 void InstallSafeArrayStreamHooks() noexcept {
   SetTwoDimensionalArrayFactory(&MakeArrayObjectFromStream);
+  SetTwoDimensionalBoundsCheck(&CheckTableBounds);
   SetSafeArrayExtractor(&ArrayBehindObject);
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
+#include <vector>
 
 #include "automation/base_auto_object.h"
 #include "platform/ole_ptr.h"
@@ -64,6 +66,10 @@ public:
   void Resize(int32_t countX, int32_t countY);
   OleVariant ElementAt(int32_t x, int32_t y) const;
   void StoreElement(int32_t x, int32_t y, const VARIANT& value);
+  // True when `array` can be an object's storage: two dimensions, each with lower bound 0
+  // and at least one element, and counts (upper bound + 1) that fit 32 bits.
+  static bool DescribesTable(SAFEARRAY* array);
+  static bool HasTableBounds(const LONG lower[2], const LONG upper[2]);
   // Takes the array over (null changes nothing); the counts follow its upper bounds.
   void AdoptArray(SAFEARRAY* array, VARTYPE elementType);
   SAFEARRAY* StorageHandle() const { return FArray.parray; }
@@ -78,6 +84,11 @@ public:
   bool LoadStorageFile(const std::filesystem::path& path);
   bool SaveRawFile(const std::filesystem::path& path) const;
   bool LoadRawFile(const std::filesystem::path& path);
+  // The storage file's contents, already read: checked, unpacked and taken over as
+  // LoadStorageFile does. Failures raise the storage file's messages; the object is unchanged.
+  void LoadStorage(std::span<const uint8_t> file);
+  // The storage file's contents for the object as it stands (what SaveStorageFile writes).
+  std::vector<uint8_t> SaveStorage() const;
 
 protected:
   friend class TBaseAutoObject;

@@ -21,6 +21,7 @@ add_custom_command(
   COMMAND ${VESTREL_WIDL} ${VESTREL_WIDL_TARGET} --nostdinc -I ${CMAKE_CURRENT_SOURCE_DIR}/automation
           -L ${VESTREL_STDOLE2_DIR} -t -o ${VESTREL_TYPE_LIBRARY} ${CMAKE_CURRENT_SOURCE_DIR}/automation/safe_array.idl
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/automation/safe_array.idl ${CMAKE_CURRENT_SOURCE_DIR}/automation/automation_types.idl
+          ${CMAKE_CURRENT_SOURCE_DIR}/automation/safe_array_dispids.h
   COMMENT "Compiling the type library")
 add_custom_target(vestrel_type_library DEPENDS ${VESTREL_TYPE_LIBRARY})
 

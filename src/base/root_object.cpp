@@ -19,6 +19,7 @@ TRootObject::TRootObject()
 }
 
 TRootObject::~TRootObject() {
+  RevokeRegistration();
   ClearHostLink();
   // The window goes before the security records; both are owned.
   FWindow.reset();
@@ -66,6 +67,9 @@ void TRootObject::ClearHostLink() {
 }
 
 uint32_t TRootObject::WMGetObject() {
+  std::lock_guard lock(FRegistrationLock);
+  // One registration serves every later request; it goes with the object.
+  if (FRegistration != 0) return FRegistration;
   IUnknown* root = nullptr;
   if (FAILED(QueryInterface(IID_IRootInterface, reinterpret_cast<void**>(&root))) || root == nullptr)
     return 0;
@@ -73,7 +77,14 @@ uint32_t TRootObject::WMGetObject() {
   if (FAILED(RegisterActiveObject(root, IID_IRootInterface, ACTIVEOBJECT_STRONG, &registration)))
     registration = 0;
   root->Release();
+  FRegistration = registration;
   return registration;
+}
+
+void TRootObject::RevokeRegistration() noexcept {
+  std::lock_guard lock(FRegistrationLock);
+  if (FRegistration != 0) RevokeActiveObject(FRegistration, nullptr);
+  FRegistration = 0;
 }
 
 void* TRootObject::GetInterface(REFIID) { return nullptr; }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "base/errors.h"
 #include "platform/ole_automation.h"
@@ -62,9 +63,12 @@ public:
   intptr_t SendWindowMessage(uint32_t Message) { return FWindow->Send(Message, 0, 0); }
 
   // WM_GETOBJECT: registers the object's IID_IRootInterface in the running-object table
-  // under that id as class id (strongly; the registration is not kept, never revoked here).
-  // Returns the registration number, 0 when the object has no such interface.
+  // under that id as class id (strongly), once: later requests find the registration in
+  // place. Returns the registration number, 0 when the object has no such interface.
   uint32_t WMGetObject();
+  // Withdraws the registration (done by the destructor, so the table never holds an object
+  // that is gone). Descendants whose interface goes before this base may call it earlier.
+  void RevokeRegistration() noexcept;
 
 protected:
   // Further interfaces of descendants: the interface pointer for riid, or nullptr.
@@ -77,4 +81,6 @@ protected:
 private:
   std::unique_ptr<platform::SecurityAttributes> FSecurityAttributes;
   std::unique_ptr<platform::RootWindow> FWindow;
+  std::mutex FRegistrationLock;
+  DWORD FRegistration = 0;
 };

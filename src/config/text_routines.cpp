@@ -1,5 +1,6 @@
 #include "config/text_routines.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -32,7 +33,12 @@ unsigned SearchUnit(Char c, bool caseSensitive) {
 
 // The first output capacity: enough for every byte of Source to be replaced when the
 // replacement is longer than the pattern, else the source length; a computation that
-// overflows or gives 0 falls back to (source + replacement) * 1.5.
+// overflows or gives 0 falls back to (source + replacement) * 1.5. The guess never goes
+// beyond the source and the replacement plus kMaxReserveAhead units: the output grows on
+// demand past that, so a short pattern and a long replacement cannot reserve memory the
+// text will never need.
+constexpr size_t kMaxReserveAhead = size_t{1} << 20;
+
 size_t InitialCapacity(size_t sourceLength, size_t findLength, size_t replaceLength) {
   size_t capacity = sourceLength;
   if (replaceLength > findLength) {
@@ -43,7 +49,7 @@ size_t InitialCapacity(size_t sourceLength, size_t findLength, size_t replaceLen
   }
   if (capacity == 0)
     capacity = (sourceLength + replaceLength) * 3 / 2;
-  return capacity;
+  return std::min(capacity, sourceLength + replaceLength + kMaxReserveAhead);
 }
 
 // Appends to an output whose capacity grows by half each time a piece does not fit

@@ -29,7 +29,21 @@ OleVariant CreateXmlDocument() {
     doc = CreateOleObject(OLESTR("MSXML.DOMDocument"));
   }
   CallMethod(doc, "setProperty", {TextVariant(OLESTR("SelectionLanguage")), TextVariant(OLESTR("XPath"))});
+  // No document the plug-in reads needs a document type: where the DOM offers it, refuse
+  // them outright, and never fetch anything a document refers to.
+  for (const auto& [name, value] : {std::pair{OLESTR("ProhibitDTD"), true}, std::pair{OLESTR("ResolveExternals"), false}}) {
+    try {
+      CallMethod(doc, "setProperty", {TextVariant(name), OleVariant(value)});
+    } catch (const std::exception&) {
+      // An older DOM without the property: the text check in OpenXmlSource still applies.
+    }
+  }
   return doc;
+}
+
+bool DeclaresEntities(WideStringView Text) {
+  static constexpr OLECHAR kDeclaration[] = OLESTR("<!ENTITY");
+  return Text.find(kDeclaration) != WideStringView::npos;
 }
 
 OleVariant NewXmlDocument(WideStringView RootName, WideStringView Header) {
@@ -117,8 +131,11 @@ OleVariant OpenXmlSource(const VARIANT& Source) {
   if ((source->vt & ~VT_BYREF) != VT_BSTR) return OleVariant(Source);
   BSTR text = (source->vt & VT_BYREF) ? *source->pbstrVal : source->bstrVal;
   OleVariant doc = CreateXmlDocument();
-  // Whether the text parsed is not examined: an empty document selects nothing.
-  CallMethod(doc, "LoadXML", {OleVariant(WideStringView(text ? text : OLESTR(""), SysStringLen(text)))});
+  const WideStringView content(text ? text : OLESTR(""), SysStringLen(text));
+  // Whether the text parsed is not examined: an empty document selects nothing. A text
+  // that declares entities counts as not parsing, whichever DOM is installed: some expand
+  // them without limit.
+  if (!DeclaresEntities(content)) CallMethod(doc, "LoadXML", {OleVariant(content)});
   SetProperty(doc, "Async", OleVariant(false));
   return doc;
 }

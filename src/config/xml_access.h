@@ -42,9 +42,12 @@ void SetNamedAttributes(const VARIANT& Node, const std::vector<int32_t>& AttrInd
 // attribute is absent. A present but empty attribute gives the empty text.
 WideString GetNamedAttribute(const VARIANT& Node, int32_t AttrIndex, WideStringView Default);
 AnsiString GetAttributeText(const VARIANT& Node, const AnsiString& Name, const AnsiString& Default);
-// Text is parsed into a new document (text that does not parse gives an empty document);
-// anything else is the node itself, shared.
+// Text is parsed into a new document (text that does not parse, or that declares entities,
+// gives an empty document); anything else is the node itself, shared.
 OleVariant OpenXmlSource(const VARIANT& Source);
+// True when an XML text declares an entity ("<!ENTITY" anywhere in it): such texts are
+// never handed to the DOM.
+bool DeclaresEntities(WideStringView Text);
 
 // The XPath expression as it is handed to the DOM. libxml2's XPath (beneath our own DOM and
 // beneath Wine's MSXML) rejects an absolute path whose first step is a non-ASCII name as

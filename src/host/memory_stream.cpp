@@ -31,6 +31,10 @@ void TMyMemoryStream::SetCapacity(int32_t capacity) {
   if (capacity < 0 || capacity == FCapacity) return;
   FMemory.Resize(static_cast<size_t>(capacity));
   FCapacity = capacity;
+  // A smaller block cuts the stream: what lay beyond is gone, and neither reading nor
+  // saving may run past the block.
+  FSize = std::min(FSize, capacity);
+  FPosition = std::min(FPosition, capacity);
 }
 
 void TMyMemoryStream::Clear() {

@@ -21,7 +21,7 @@ public:
   std::byte* Memory() const { return FMemory.Data(); }
 
   // Ignored for negative sizes and the current capacity; otherwise allocates or resizes
-  // the block (0 releases it).
+  // the block (0 releases it). Size and Position are cut back to a smaller capacity.
   void SetCapacity(int32_t capacity);
   void Clear();
   // Moves to `position` (ignored when negative), growing capacity and size to reach it.

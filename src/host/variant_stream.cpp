@@ -23,9 +23,55 @@ constexpr uint32_t kTagByRefVariant = 0x4000;  // a by-reference variant: the re
 
 std::atomic<TwoDimensionalArrayFactory> gArrayFactory{nullptr};
 std::atomic<SafeArrayExtractor> gArrayExtractor{nullptr};
+std::atomic<TwoDimensionalBoundsCheck> gBoundsCheck{nullptr};
 
 bool IsRawElementType(VARTYPE type) {
   return (type >= VT_I2 && type <= VT_DATE) || type == VT_BOOL || type == VT_UI1;
+}
+
+// Element types of arrays read from a stream: those whose elements the format can carry
+// (raw blocks, or items the reader can store). Any other type is a damaged or foreign
+// stream; arrays of such types could not even be released by the variant routines.
+bool IsReadableElementType(VARTYPE type) {
+  if (IsRawElementType(type)) return true;
+  switch (type) {
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_ERROR:
+    case VT_VARIANT:
+    case VT_DECIMAL:
+    case VT_I1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8: return true;
+    default: return false;
+  }
+}
+
+// The format gives VT_I1 and VT_DECIMAL no payload bytes: only their zero survives the
+// round trip. Other values of these types are refused rather than written as a different
+// value.
+bool FitsBareTag(VARTYPE type, const void* valueBytes) {
+  if (type == VT_I1) return *static_cast<const signed char*>(valueBytes) == 0;
+  if (type == VT_DECIMAL) {
+    const DECIMAL& decimal = *static_cast<const DECIMAL*>(valueBytes);
+    return decimal.Hi32 == 0 && decimal.Lo64 == 0;
+  }
+  return true;
+}
+
+// Element count of an array with the given bounds, exact up to `limit` and saturated there
+// (a dimension of length 0 makes it 0, whatever the others are).
+int64_t ElementCount(const std::vector<LONG>& lower, const std::vector<LONG>& upper, int64_t limit) {
+  int64_t count = 1;
+  for (size_t k = 0; k < lower.size(); ++k) {
+    if (upper[k] < lower[k]) return 0;
+  }
+  for (size_t k = 0; k < lower.size(); ++k) {
+    const int64_t length = int64_t{upper[k]} - lower[k] + 1;
+    count = count > limit / length ? limit : std::min(limit, count * length);
+  }
+  return count;
 }
 
 // The value bytes of a variant start at its value slot.
@@ -90,12 +136,12 @@ void WriteArray(TMyMemoryStream& stream, uint32_t tag, SAFEARRAY* array, const V
   if (dimensions == 0) RaiseUnsupportedValue(owner);
 
   std::vector<LONG> lower(dimensions), upper(dimensions);
-  int64_t elementCount = 1;
   for (UINT k = 0; k < dimensions; ++k) {
     SafeArrayGetLBound(array, k + 1, &lower[k]);
     SafeArrayGetUBound(array, k + 1, &upper[k]);
-    elementCount *= int64_t{upper[k]} - lower[k] + 1;
   }
+  // Saturated far above any block the stream can hold: such arrays are refused below.
+  const int64_t elementCount = ElementCount(lower, upper, int64_t{1} << 40);
 
   const bool raw = IsRawElementType(elementType);
   if (raw && array->cbElements != static_cast<ULONG>(SimpleValueSize(elementType))) RaiseUnsupportedValue(owner);
@@ -197,9 +243,11 @@ void WriteItem(TMyMemoryStream& stream, const VARIANT& value, int depth) {
     }
     default: {
       const int32_t size = SimpleValueSize(type);
-      if (size < 0) RaiseUnsupportedValue(value);
+      const void* bytes = byRef ? V_BYREF(&value) : ValueSlot(value);
+      if (size < 0 || !FitsBareTag(type, type == VT_DECIMAL && !byRef ? &V_DECIMAL(&value) : bytes))
+        RaiseUnsupportedValue(value);
       WriteTag(stream, variantType);
-      stream.Write(byRef ? V_BYREF(&value) : ValueSlot(value), size);
+      stream.Write(bytes, size);
       return;
     }
   }
@@ -225,6 +273,15 @@ BSTR AllocateText(const OLECHAR* text, size_t units) {
 }
 
 void ReadItem(TMyMemoryStream& stream, VARIANT& value, int depth);
+
+// Items nested deeper than the limit: the stream is damaged (or built to exhaust the stack),
+// kept for inspection as a short stream is, and refused with a text that says why.
+[[noreturn]] void RaiseNestingError(const TMyMemoryStream& stream) {
+  stream.DumpTo(StreamDumpFolder() / ("Buffer" + std::to_string(stream.Position()) + ".txt"));
+  throw Exception(AnsiFromUtf8("Ошибка чтения потока. ") +
+                  FormatText(AnsiFromUtf8("Pos=%d Size=%d Вложенность элементов больше %d"),
+                             {int64_t{stream.Position()}, int64_t{stream.Size()}, int64_t{kMaxVariantNesting}}));
+}
 
 // Stores an item read from the stream as element `indices` of a typed array, converting
 // it to the element type as an assignment would.
@@ -253,6 +310,7 @@ void StoreElement(TMyMemoryStream& stream, SAFEARRAY* array, VARTYPE elementType
 
 void ReadArray(TMyMemoryStream& stream, uint32_t tag, VARIANT& value, int depth) {
   const VARTYPE elementType = static_cast<VARTYPE>(tag & kTagTypeMask);
+  if (!IsReadableElementType(elementType)) RaiseUnsupportedTag(tag);
 
   // Everything is checked against the bytes the stream still holds before the array is
   // created, so a damaged count cannot make the reader allocate more than the stream could
@@ -263,6 +321,11 @@ void ReadArray(TMyMemoryStream& stream, uint32_t tag, VARIANT& value, int depth)
   std::vector<LONG> lower(static_cast<size_t>(dimensions)), upper(static_cast<size_t>(dimensions));
   for (LONG& bound : lower) bound = ReadInt32(stream);
   for (LONG& bound : upper) bound = ReadInt32(stream);
+
+  // A table for the array object is checked before anything is created or read for it.
+  const TwoDimensionalBoundsCheck boundsCheck = gBoundsCheck.load();
+  if (dimensions == 2 && boundsCheck != nullptr && gArrayFactory.load() != nullptr)
+    boundsCheck(lower.data(), upper.data());
 
   std::vector<SAFEARRAYBOUND> bounds(static_cast<size_t>(dimensions));
   int64_t elementCount = 1;
@@ -318,7 +381,7 @@ void ReadArray(TMyMemoryStream& stream, uint32_t tag, VARIANT& value, int depth)
 void ReadItem(TMyMemoryStream& stream, VARIANT& value, int depth) {
   // Every level consumes at least one tag, but the stack must not follow a damaged stream
   // of endless by-reference tags: beyond the nesting limit the stream counts as damaged.
-  if (depth > kMaxVariantNesting) stream.RaiseReadError(sizeof(uint32_t));
+  if (depth > kMaxVariantNesting) RaiseNestingError(stream);
   uint32_t tag = 0;
   stream.Read(&tag, sizeof(tag));
   if (tag == kTagByRefVariant) {
@@ -410,3 +473,5 @@ void ReadVariant(TMyMemoryStream& stream, VARIANT& value) {
 void SetTwoDimensionalArrayFactory(TwoDimensionalArrayFactory factory) noexcept { gArrayFactory.store(factory); }
 
 void SetSafeArrayExtractor(SafeArrayExtractor extractor) noexcept { gArrayExtractor.store(extractor); }
+
+void SetTwoDimensionalBoundsCheck(TwoDimensionalBoundsCheck check) noexcept { gBoundsCheck.store(check); }

@@ -42,6 +42,11 @@ constexpr int kMaxVariantNesting = 200;
 // plain variant arrays.
 using TwoDimensionalArrayFactory = void (*)(SAFEARRAY* array, VARTYPE elementType, VARIANT& result);
 void SetTwoDimensionalArrayFactory(TwoDimensionalArrayFactory factory) noexcept;
+// Checked with the bounds of every two-dimensional array (dimension order) before the array
+// is created or filled, while a factory is installed: raises for bounds its objects cannot
+// have. Without a check any bounds are taken.
+using TwoDimensionalBoundsCheck = void (*)(const LONG lower[2], const LONG upper[2]);
+void SetTwoDimensionalBoundsCheck(TwoDimensionalBoundsCheck check) noexcept;
 
 // For writing objects: yields the safe array (still owned by the object) and its element
 // type when `object` answers ISafeArray, false otherwise. Without an extractor every object

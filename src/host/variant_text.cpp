@@ -1,5 +1,6 @@
 #include "host/variant_text.h"
 
+#include <cmath>
 #include <string>
 
 #include "base/errors.h"
@@ -79,7 +80,47 @@ bool VariantToText(const VARIANT& original, WideString& text) {
   return done;
 }
 
+namespace {
+
+// The text of a text value (OLE or host string, also by reference); false for other values.
+bool TextOfTextValue(const VARIANT& original, std::string& text) {
+  VARIANT scratch;
+  VariantInit(&scratch);
+  const VARIANT& value = Dereferenced(original, scratch);
+  const VARTYPE type = V_VT(&value);
+  const bool isText = type == VT_BSTR || type == kVarTypeHostString;
+  if (type == VT_BSTR) {
+    text = AnsiFromWide(WideStringView(V_BSTR(&value) ? V_BSTR(&value) : OLESTR(""), SysStringLen(V_BSTR(&value))));
+  } else if (type == kVarTypeHostString) {
+    text = HostStringText(static_cast<const char*>(V_BYREF(&value)));
+  }
+  VariantClear(&scratch);
+  return isText;
+}
+
+// A whole number from a fixed-format number text: an integer text as it stands, a
+// fraction rounded half to even, as a conversion of the number would round it.
+bool IntegerFromText(const std::string& text, int32_t& result) {
+  if (TryTextToInt(text, result)) return true;
+  double number = 0;
+  if (!TryTextToFloat(text, number)) return false;
+  const double rounded = std::nearbyint(number);
+  if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return false;
+  result = static_cast<int32_t>(rounded);
+  return true;
+}
+
+}  // namespace
+
+// Texts are read in the fixed formats on every platform (never through VariantChangeType,
+// which follows the user's regional settings on Windows); other values convert as numbers.
 int32_t VariantToInt32(const VARIANT& value) {
+  std::string text;
+  if (TextOfTextValue(value, text)) {
+    int32_t result = 0;
+    if (!IntegerFromText(text, result)) RaiseConversion(value, "Integer");
+    return result;
+  }
   VARIANT converted;
   VariantInit(&converted);
   if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_I4))) RaiseConversion(value, "Integer");
@@ -87,6 +128,12 @@ int32_t VariantToInt32(const VARIANT& value) {
 }
 
 double VariantToDouble(const VARIANT& value) {
+  std::string text;
+  if (TextOfTextValue(value, text)) {
+    double result = 0;
+    if (!TryTextToFloat(text, result)) RaiseConversion(value, "Double");
+    return result;
+  }
   VARIANT converted;
   VariantInit(&converted);
   if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_R8))) RaiseConversion(value, "Double");

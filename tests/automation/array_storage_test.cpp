@@ -12,6 +12,7 @@
 
 #include "automation/safe_array.h"
 #include "base/errors.h"
+#include "host/memory_stream.h"
 
 namespace {
 
@@ -80,8 +81,11 @@ protected:
     FFolder = fs::temp_directory_path() /
               ("vestrel_storage_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(FFolder);
+    // Damaged payloads dump the stream: into this test's folder, removed with it.
+    SetStreamDumpFolder(FFolder);
   }
   void TearDown() override {
+    SetStreamDumpFolder({});
     std::error_code ignored;
     fs::remove_all(FFolder, ignored);
   }
@@ -349,6 +353,7 @@ TEST_F(StorageFiles, FailedLoadsLeaveTheObjectUnchanged) {
   Write(File("short.sfa"), HandMadeFile(ZlibCompress(shortPayload), uint32_t(shortPayload.size())));
   EXPECT_EQ(target->LoadFromFile(Name("short.sfa").Get(), &done), E_FAIL);
   ExpectMixedTable(target.Get());
+  EXPECT_TRUE(fs::exists(File("Buffer24.txt"))) << "the dump goes to the chosen folder";
 
   // A missing file is no failure and changes nothing.
   done = VARIANT_TRUE;

@@ -1,5 +1,6 @@
 // The two-dimensional array object through both ways in: ISafeArray and late binding.
 #include "automation/safe_array.h"
+#include "automation/safe_array_dispids.h"
 
 #include <gtest/gtest.h>
 
@@ -223,12 +224,26 @@ TEST(SafeArrayLateBound, MembersHaveIdsZeroToThirteen) {
   const char* names[] = {"GetBounds", "SetBounds", "GetValue", "SetValue", "Empty", "__PSA", "SetRowValues",
                          "__SetPSA", "LoadFromFile", "SaveToFile", "SaveToFileAsStream", "LoadFromFileAsStream",
                          "RowCount", "ColCount"};
+  // The table the type library is compiled from holds the same ids.
+  const DISPID shared[] = {DISPID_SAFEARRAY_GETBOUNDS, DISPID_SAFEARRAY_SETBOUNDS, DISPID_SAFEARRAY_GETVALUE,
+                           DISPID_SAFEARRAY_SETVALUE, DISPID_SAFEARRAY_EMPTY, DISPID_SAFEARRAY_PSA,
+                           DISPID_SAFEARRAY_SETROWVALUES, DISPID_SAFEARRAY_SETPSA, DISPID_SAFEARRAY_LOADFROMFILE,
+                           DISPID_SAFEARRAY_SAVETOFILE, DISPID_SAFEARRAY_SAVETOFILEASSTREAM,
+                           DISPID_SAFEARRAY_LOADFROMFILEASSTREAM, DISPID_SAFEARRAY_ROWCOUNT, DISPID_SAFEARRAY_COLCOUNT};
   for (DISPID expected = 0; expected < 14; ++expected) {
     WideString wide = WideFromUtf8(names[expected]);
     LPOLESTR name[1] = {wide.data()};
     DISPID id = -1;
     ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK) << names[expected];
     EXPECT_EQ(id, expected);
+    EXPECT_EQ(shared[expected], expected) << names[expected];
+  }
+  // The interface's operations without a member here have ids the object does not know.
+  for (DISPID unknown : {DISPID_SAFEARRAY_GETVARTYPE, DISPID_SAFEARRAY_SETPSAOFTYPE}) {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    OleVariant result;
+    EXPECT_TRUE(FAILED(dispatch->Invoke(unknown, IID_NULL, 0, DISPATCH_METHOD, &none, result.Put(), nullptr, nullptr)));
+    EXPECT_EQ(result.vt, VT_EMPTY);
   }
   WideString lower = WideFromUtf8("getbounds");
   LPOLESTR name[1] = {lower.data()};

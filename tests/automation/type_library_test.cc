@@ -3,7 +3,11 @@
 // vtable with real DISPPARAMS, by-reference results and exception records.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "automation/safe_array.h"
@@ -122,4 +126,64 @@ TEST(TypeLibrary, StandardDispatchDrivesTheVtable) {
   auto failure = CallThrough(dispatch.Get(), L"GetValue", {Long(3), Long(0)});
   EXPECT_EQ(failure.Status, DISP_E_EXCEPTION);
   EXPECT_EQ(failure.Description, L"Номер элемента массива за пределами границ.");
+}
+
+// A client bound to the type library calls the object's own IDispatch with the library's
+// ids: every operation with a member of the object's name table has that member's id, so
+// "LoadFromFile" loads and never saves over the file.
+TEST(TypeLibrary, DispatchIdsAreTheObjectsOwn) {
+  auto info = SafeArrayInterfaceInfo();
+  ASSERT_TRUE(info);
+  // The dispatch description of the dual interface carries the ids a bound client uses.
+  ComPtr<ITypeLib> library;
+  UINT index = 0;
+  ASSERT_EQ(info->GetContainingTypeLib(library.Put(), &index), S_OK);
+  ComPtr<ITypeInfo> dispatchInfo;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(IID_ISafeArray, dispatchInfo.Put()), S_OK);
+  auto array = CreateSafeArray();
+  ComPtr<IDispatch> object;
+  ASSERT_EQ(array.QueryInterface(IID_IDispatch, object), S_OK);
+
+  const std::pair<const wchar_t*, const wchar_t*> sameMember[] = {
+      {L"SetBounds", L"SetBounds"}, {L"SetValue", L"SetValue"}, {L"GetValue", L"GetValue"},
+      {L"GetBounds", L"GetBounds"}, {L"IsEmpty", L"Empty"}, {L"GetPSA", L"__PSA"}, {L"SetPSA", L"__SetPSA"},
+      {L"SaveToFile", L"SaveToFile"}, {L"LoadFromFile", L"LoadFromFile"},
+      {L"LoadFromFileAsStream", L"LoadFromFileAsStream"}, {L"SaveToFileAsStream", L"SaveToFileAsStream"}};
+  for (auto [operation, member] : sameMember) {
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(operation)};
+    MEMBERID libraryId = -1;
+    ASSERT_EQ(dispatchInfo->GetIDsOfNames(names, 1, &libraryId), S_OK) << operation;
+    names[0] = const_cast<LPOLESTR>(member);
+    DISPID objectId = -2;
+    ASSERT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &objectId), S_OK) << member;
+    EXPECT_EQ(libraryId, objectId) << operation;
+  }
+
+  // LoadFromFile by the library's id on a file that is no storage, while the object holds a
+  // byte table (which a raw save would write): it fails to load, and the file keeps its bytes.
+  const std::wstring path = std::filesystem::temp_directory_path().wstring() + L"vestrel_typelib_load.bin";
+  const std::wstring bytesPath = std::filesystem::temp_directory_path().wstring() + L"vestrel_typelib_bytes.bin";
+  { std::ofstream(std::filesystem::path(path), std::ios::binary) << "not a table"; }
+  { std::ofstream(std::filesystem::path(bytesPath), std::ios::binary) << "bytes of the object"; }
+  OleString bytesName(bytesPath.c_str());
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(array->LoadFromFileAsStream(bytesName.Get(), &done), S_OK);
+  ASSERT_EQ(done, VARIANT_TRUE);
+  std::filesystem::remove(std::filesystem::path(bytesPath));
+  LPOLESTR names[1] = {const_cast<LPOLESTR>(L"LoadFromFile")};
+  MEMBERID loadId = -1;
+  ASSERT_EQ(dispatchInfo->GetIDsOfNames(names, 1, &loadId), S_OK);
+  OleVariant fileName(path);
+  DISPPARAMS params{&fileName, nullptr, 1, 0};
+  OleVariant result;
+  EXCEPINFO exception{};
+  object->Invoke(loadId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Put(), &exception, nullptr);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+  std::ifstream check(std::filesystem::path(path), std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(check)), std::istreambuf_iterator<char>());
+  check.close();
+  EXPECT_EQ(content, "not a table");
+  std::filesystem::remove(std::filesystem::path(path));
 }

@@ -82,26 +82,26 @@ TEST_F(RootObjectTest, GetRootInterfaceOfADescendant) {
   EXPECT_EQ(static_cast<IRootProbe*>(rootIntf)->Answer(), 42);
 }
 
-TEST_F(RootObjectTest, GetObjectMessageRegistersTheRunningObject) {
-  TProvidingRoot root;
+TEST_F(RootObjectTest, GetObjectMessageRegistersTheRunningObjectUntilTheObjectGoes) {
   IUnknown* found = nullptr;
-  EXPECT_FAILED_LOOKUP(found);
-  root.SendWindowMessage(WM_GETOBJECT_MESSAGE);
-  ASSERT_EQ(GetActiveObject(IID_IRootInterface, nullptr, &found), S_OK);
-  ASSERT_NE(found, nullptr);
-  IRootProbe* probe = nullptr;
-  ASSERT_EQ(found->QueryInterface(IID_IRootInterface, reinterpret_cast<void**>(&probe)), S_OK);
-  EXPECT_EQ(probe->Answer(), 42);
-  probe->Release();
-  found->Release();
-  // The object never revokes its registration; the test cleans up after itself.
-  const uint32_t registration = root.WMGetObject();
-  ASSERT_NE(registration, 0u);
-  EXPECT_EQ(RevokeActiveObject(registration, nullptr), S_OK);
-  // Withdraw the registration the message made (its number was not kept): here registrations
-  // are numbered upwards, so it is among the ones before ours.
-  for (DWORD earlier = registration; earlier-- > 0;)
-    RevokeActiveObject(earlier, nullptr);
+  {
+    TProvidingRoot root;
+    EXPECT_FAILED_LOOKUP(found);
+    root.SendWindowMessage(WM_GETOBJECT_MESSAGE);
+    ASSERT_EQ(GetActiveObject(IID_IRootInterface, nullptr, &found), S_OK);
+    ASSERT_NE(found, nullptr);
+    IRootProbe* probe = nullptr;
+    ASSERT_EQ(found->QueryInterface(IID_IRootInterface, reinterpret_cast<void**>(&probe)), S_OK);
+    EXPECT_EQ(probe->Answer(), 42);
+    probe->Release();
+    found->Release();
+    // Every later request finds the one registration in place.
+    const uint32_t registration = root.WMGetObject();
+    ASSERT_NE(registration, 0u);
+    root.SendWindowMessage(WM_GETOBJECT_MESSAGE);
+    EXPECT_EQ(root.WMGetObject(), registration);
+  }
+  // The object withdrew it as it went: the table holds nothing that could be called.
   found = nullptr;
   EXPECT_FAILED_LOOKUP(found);
 }

@@ -120,3 +120,17 @@ TEST(SplitAtComma, BeforeAndAfterTheFirstComma) {
   EXPECT_EQ(SplitAtComma(bilingual, false), OLESTR("\u0412\u043A\u043B"));
   EXPECT_EQ(SplitAtComma(bilingual, true), OLESTR("SwitchOn"));
 }
+
+TEST(ReplaceText, AShortPatternWithALongReplacementReservesOnlyWhatItNeeds) {
+  // One match in a long text: the worst-case guess (every unit replaced) would be 2^37
+  // units and fail; the output grows with what it really holds.
+  const AnsiString source = "x" + AnsiString(1 << 20, 'a');
+  const AnsiString replacement(1 << 17, 'r');
+  const AnsiString result = ReplaceText(source, "x", replacement, true);
+  EXPECT_EQ(result.size(), source.size() - 1 + replacement.size());
+  EXPECT_EQ(result.compare(0, replacement.size(), replacement), 0);
+  EXPECT_EQ(result.back(), 'a');
+  const WideString wide = ReplaceText(WideString(OLESTR("ab")) + WideString(1 << 20, u'b'), WideString(OLESTR("a")),
+                                      WideString(1 << 17, u'r'), false);
+  EXPECT_EQ(wide.size(), size_t(1 << 17) + (1 << 20) + 1);
+}

@@ -106,3 +106,23 @@ TEST(MemoryStream, DefaultDumpFolderIsTheTemporaryOrRootFolder) {
   SetStreamDumpFolder({});
   EXPECT_FALSE(StreamDumpFolder().empty());
 }
+
+TEST(MemoryStream, ACapacityBelowTheSizeCutsTheStream) {
+  TempDumpFolder folder;
+  TMyMemoryStream stream;
+  stream.Write("0123456789", 10);
+  stream.SetCapacity(4);
+  EXPECT_EQ(stream.Capacity(), 4);
+  EXPECT_EQ(stream.Size(), 4);
+  EXPECT_EQ(stream.Position(), 4);
+  // Neither reading nor saving runs past the block.
+  stream.Seek(2);
+  char buffer[8] = {};
+  EXPECT_EQ(MessageOf<Exception>([&] { stream.Read(buffer, 4); }),
+            Ansi("Ошибка чтения потока. Pos=2 Size=4 Count=4"));
+  EXPECT_EQ(stream.Read(buffer, 2), 2);
+  EXPECT_EQ(std::string(buffer, 2), "23");
+  const auto path = folder.Path() / "cut.bin";
+  stream.SaveToFile(path);
+  EXPECT_EQ(FileBytes(path), (std::vector<uint8_t>{'0', '1', '2', '3'}));
+}

@@ -196,6 +196,13 @@ TEST(ParamsBorrowed, SetParamWritesThroughByReferenceArguments) {
   block->SetParam(2, OleVariant(12));
   EXPECT_EQ(real, 3.0);
   EXPECT_EQ(WideString(text), WideString(OLESTR("12")));
+  // A number text in the fixed format, whatever the user's regional settings.
+  block->SetParam(1, OleVariant(OLESTR("1,5")));
+  block->SetParam(0, OleVariant(OLESTR("15")));
+  EXPECT_EQ(real, 1.5);
+  EXPECT_EQ(integer, 15);
+  EXPECT_THROW(block->SetParam(1, OleVariant(OLESTR("1.5"))), EConvertError);
+  EXPECT_EQ(real, 1.5) << "a refused text writes nothing";
   SysFreeString(text);
 }
 

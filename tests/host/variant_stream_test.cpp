@@ -185,15 +185,46 @@ TEST_F(VariantStream, EmptyNullAndTypesWithoutPayload) {
   EXPECT_EQ(Written(OleVariant::Null()), (Bytes{1, 0, 0, 0}));
   EXPECT_EQ(RoundTrip(OleVariant::Null()).vt, VT_NULL);
   EXPECT_EQ(RoundTrip(OleVariant()).vt, VT_EMPTY);
-  // The format carries no bytes for 16 (I1) and 14 (decimal): they read back as zero.
+  // The format carries no bytes for 16 (I1) and 14 (decimal): a bare tag reads as zero,
+  // and only a zero is written that way.
   VARIANT small;
   VariantInit(&small);
   small.vt = VT_I1;
-  small.cVal = 5;
+  small.cVal = 0;
   EXPECT_EQ(Written(small), (Bytes{16, 0, 0, 0}));
   OleVariant back = RoundTrip(small);
   EXPECT_EQ(back.vt, VT_I1);
   EXPECT_EQ(back.cVal, 0);
+  back = ReadBack({14, 0, 0, 0});
+  EXPECT_EQ(back.vt, VT_DECIMAL);
+  EXPECT_EQ(back.decVal.Lo64, 0u);
+}
+
+TEST_F(VariantStream, ValuesABareTagWouldChangeAreRefused) {
+  VARIANT small;
+  VariantInit(&small);
+  small.vt = VT_I1;
+  small.cVal = 5;
+  EXPECT_EQ(MessageOf<EInvalidOperation>([&] { Written(small); }),
+            Ansi("Неподдерживаемый тип данных.\r\nТип данных=16\r\nПредставление: (5)"));
+  VARIANT decimal;
+  VariantInit(&decimal);
+  decimal.decVal.Lo64 = 5;
+  decimal.vt = VT_DECIMAL;
+  EXPECT_EQ(MessageOf<EInvalidOperation>([&] { Written(decimal); }),
+            Ansi("Неподдерживаемый тип данных.\r\nТип данных=14\r\nПредставление: (Неопределено)"));
+  // By reference, and as elements of an array of that type.
+  signed char referenced = -3;
+  VARIANT reference;
+  VariantInit(&reference);
+  reference.vt = VT_I1 | VT_BYREF;
+  reference.pcVal = reinterpret_cast<CHAR*>(&referenced);
+  EXPECT_THROW(Written(reference), EInvalidOperation);
+  SafeArrayPtr bytes = MakeArray(VT_I1, {{0, 1}});
+  LONG index = 1;
+  signed char seven = 7;
+  ASSERT_EQ(SafeArrayPutElement(bytes.Get(), &index, &seven), S_OK);
+  EXPECT_THROW(Written(OleVariant::AdoptArray(bytes.Detach(), VT_I1)), EInvalidOperation);
 }
 
 TEST_F(VariantStream, StringsRoundTripByValueAndByReference) {
@@ -622,7 +653,11 @@ TEST_F(VariantStream, DeepNestingIsADamagedStream) {
   for (int i = 0; i < 100000; ++i) AppendInt32(deep, 0x4000);
   AppendInt32(deep, 3);
   AppendInt32(deep, 1);
-  EXPECT_TRUE(IsReadError(ReadFailure(deep)));
+  // A stream error that says why: not a short stream (no byte count), the nesting.
+  const AnsiString message = ReadFailure(deep);
+  EXPECT_TRUE(IsReadError(message));
+  EXPECT_EQ(message.find("Count="), AnsiString::npos);
+  EXPECT_NE(message.find(Ansi("Вложенность элементов больше 200")), AnsiString::npos);
 
   // Nesting within the limit reads.
   Bytes shallow;

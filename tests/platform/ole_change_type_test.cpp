@@ -198,6 +198,13 @@ TEST(OleChangeType, Decimals) {
   dec.decVal.scale = 0;
   dec.decVal.Hi32 = 1;
   EXPECT_EQ(Convert(dec, VT_I8, out), DISP_E_OVERFLOW);
+  // Far below the smallest decimal step: zero, never a division by a power of ten that
+  // does not fit.
+  for (double tiny : {1e-300, -4.9e-324, 1e-40}) {
+    EXPECT_EQ(Convert(Real(tiny), VT_DECIMAL, out), S_OK) << tiny;
+    EXPECT_EQ(out.decVal.Hi32, 0u) << tiny;
+    EXPECT_EQ(out.decVal.Lo64, 0u) << tiny;
+  }
 }
 
 TEST(OleChangeType, Dates) {

@@ -53,9 +53,14 @@ uint128 PowerOfTen(int n) {
   return p;
 }
 
+// The most decimal digits a 128-bit magnitude can have: 10^39 exceeds every such value.
+constexpr int kMaxMagnitudeDigits = 39;
+
 // Rounds to a whole number, half to even.
 uint128 RoundHalfEven(const Exact& x) {
   if (x.scale == 0) return x.magnitude;
+  // Below half of one: 10^scale would not fit the type (and wraps to 0 from 10^128 on).
+  if (x.scale >= kMaxMagnitudeDigits) return 0;
   uint128 divisor = PowerOfTen(x.scale);
   uint128 quotient = x.magnitude / divisor;
   uint128 twiceRemainder = (x.magnitude % divisor) * 2;

@@ -22,6 +22,26 @@ void InitLibxml() {
 // automation errors instead, so nothing is printed.
 void IgnoreStructuredError(void*, xmlErrorPtr) {}
 
+// A document that declares entities is refused as it declares the first one: expanding
+// internal entities lets a few kilobytes become gigabytes, and external ones would reach
+// for files or the network. A document that names an external document type is refused
+// the same way (what it declares there is never fetched). The parse stops at once and the
+// document counts as not well-formed.
+void Refuse(void* context) {
+  auto* parser = static_cast<xmlParserCtxtPtr>(context);
+  xmlStopParser(parser);
+  parser->wellFormed = 0;
+}
+void RefuseEntityDeclaration(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
+  Refuse(context);
+}
+void RefuseUnparsedEntityDeclaration(void* context, const xmlChar*, const xmlChar*, const xmlChar*, const xmlChar*) {
+  Refuse(context);
+}
+void RefuseExternalSubset(void* context, const xmlChar*, const xmlChar* externalId, const xmlChar* systemId) {
+  if (externalId || systemId) Refuse(context);
+}
+
 const char* Chars(const xmlChar* text) { return text ? reinterpret_cast<const char*>(text) : ""; }
 const xmlChar* XmlChars(const std::string& text) { return reinterpret_cast<const xmlChar*>(text.c_str()); }
 
@@ -284,6 +304,9 @@ DocumentTree* DocumentTree::Parse(WideStringView text, bool preserveWhiteSpace) 
   xmlParserCtxtPtr context = xmlNewParserCtxt();
   if (!context) throw std::bad_alloc();
   context->sax->serror = IgnoreStructuredError;
+  context->sax->entityDecl = RefuseEntityDeclaration;
+  context->sax->unparsedEntityDecl = RefuseUnparsedEntityDeclaration;
+  context->sax->externalSubset = RefuseExternalSubset;
   xmlDocPtr doc = xmlCtxtReadMemory(context, utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8", options);
   xmlFreeParserCtxt(context);
   if (!doc) return nullptr;
@@ -308,13 +331,17 @@ DocumentTree& DocumentTree::Of(xmlNodePtr node) noexcept {
   return *static_cast<DocumentTree*>(node->doc->_private);
 }
 
+// A document node's _private is its tree's back pointer, not a count: an anchor on the
+// document (a node list holding "/") holds the tree without counting there.
 void NodeAnchor::Attach(xmlNodePtr node) noexcept {
-  node->_private = reinterpret_cast<void*>(reinterpret_cast<intptr_t>(node->_private) + 1);
+  if (node->type != XML_DOCUMENT_NODE)
+    node->_private = reinterpret_cast<void*>(reinterpret_cast<intptr_t>(node->_private) + 1);
   DocumentTree::Of(node).AddRef();
 }
 
 void NodeAnchor::Detach(xmlNodePtr node) noexcept {
-  node->_private = reinterpret_cast<void*>(reinterpret_cast<intptr_t>(node->_private) - 1);
+  if (node->type != XML_DOCUMENT_NODE)
+    node->_private = reinterpret_cast<void*>(reinterpret_cast<intptr_t>(node->_private) - 1);
   DocumentTree::Of(node).Release();
 }
 
