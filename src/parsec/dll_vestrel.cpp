@@ -20,9 +20,14 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Arguments and results.
 
+// An argument as a plain value: hosts pass arguments by reference (an automation caller's
+// variant references), which the handlers read through.
 OleVariant Argument(SAFEARRAY* arguments, LONG index) {
+  OleVariant element;
+  CheckOle(SafeArrayGetElement(arguments, &index, &element), "SafeArrayGetElement");
+  if ((V_VT(&element) & VT_BYREF) == 0) return element;
   OleVariant value;
-  CheckOle(SafeArrayGetElement(arguments, &index, &value), "SafeArrayGetElement");
+  CheckOle(VariantCopyInd(&value, &element), "VariantCopyInd");
   return value;
 }
 
