@@ -41,7 +41,10 @@ expect_status 4 $? "check without a reader"
 expect_text "$scratch/none.out" "error 10: Устройство PR-x08 не найдено" "check without a reader"
 expect_text "$scratch/none.out" "Plug the reader in" "check without a reader: advice"
 
-$runner "$host" --json run "$(native "$examples/two_readers.xml")" --seconds 60 > "$scratch/holder.out" 2>&1 &
+# On Linux the holder is stopped by SIGTERM; under Wine it ends by itself.
+hold_seconds=60
+[ -n "$runner" ] && hold_seconds=25
+$runner "$host" --json run "$(native "$examples/two_readers.xml")" --seconds $hold_seconds > "$scratch/holder.out" 2>&1 &
 holder=$!
 for _ in $(seq 1 300); do grep -q '"event":"on"' "$scratch/holder.out" && break; sleep 0.2; done
 vhost --json check > "$scratch/held.out" 2>&1
@@ -54,8 +57,8 @@ if [ -z "$runner" ]; then
   expect_status 0 $? "run ended by SIGTERM"
   expect_text "$scratch/holder.out" '"event":"stopped"' "run ended by SIGTERM switches off"
 else
-  kill "$holder" 2>/dev/null
-  wait "$holder" 2>/dev/null
+  wait "$holder"
+  expect_status 0 $? "run ended after its seconds"
 fi
 
 mkdir -p "$scratch/nolibrary"
