@@ -28,6 +28,8 @@ OleVariant Text(const std::string& utf8) { return OleVariant(WideFromUtf8(utf8))
 
 class ScannerDriver : public ParsecDeviceTest {
 protected:
+  // The host's thread has COM set up (configurations are parsed by the system's XML objects).
+  static void SetUpTestSuite() { CoInitialize(nullptr); }
   void SetUp() override {
     ParsecDeviceTest::SetUp();
     Driver = CreateVestrelDriver();

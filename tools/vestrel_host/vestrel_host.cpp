@@ -653,11 +653,17 @@ int wmain(int argc, wchar_t** argv) {
     texts.push_back(Utf8FromUtf16(reinterpret_cast<const OLECHAR*>(argv[i]), wcslen(argv[i])));
   std::vector<const char*> pointers;
   for (const std::string& text : texts) pointers.push_back(text.c_str());
+  // The plug-in parses configurations with the system's XML objects: COM on this thread, as in
+  // the trade application.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  int status = kExitDevice;
   try {
-    return Main(argc, pointers.data());
+    status = Main(argc, pointers.data());
   } catch (const std::exception& e) {
-    return Fail(kExitDevice, e.what());
+    status = Fail(kExitDevice, e.what());
   }
+  CoUninitialize();
+  return status;
 }
 #else
 int main(int argc, char** argv) {
