@@ -3,11 +3,13 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "automation/safe_array.h"
 #include "base/errors.h"
 #include "devices/device_item.h"
 #include "devices/devices_list.h"
+#include "devices/prop_list.h"
 #include "driver/driver_object.h"
 #include "host/params.h"
 #include "host/plugin_entry.h"
@@ -141,9 +143,11 @@ bool TBaseDllObj::ExecuteBlock(TParams& block, TCallContext context, bool& stop)
     if (kind == kKindMethod) RaiseError(ERR_MEMBER_NOT_FOUND, {name});
     if (PropertyReadOnly(propertyNumber))
       RaiseText(FormatText(AnsiFromUtf8("Свойство [%s] доступно только для чтения"), {name}));
-    if (property != nullptr && property->Handler != nullptr) {
+    TPropertyHandler handler = nullptr;
+    std::string propertyName;
+    if (PropertyHandlerOf(propertyNumber, handler, propertyName)) {
       OleVariant value = Param(block, kFirstArgument);
-      property->Handler(context, 1, value, property->Name);
+      handler(context, 1, value, propertyName);
     }
     stop = true;
     return true;
@@ -152,13 +156,30 @@ bool TBaseDllObj::ExecuteBlock(TParams& block, TCallContext context, bool& stop)
     CallMethod(block, name, *method, context, device);
     return true;
   }
-  if (kind == kKindGet && property != nullptr) {
+  TPropertyHandler getHandler = nullptr;
+  std::string getName;
+  if (kind == kKindGet && (property != nullptr || propertyNumber >= kParamDefinitionBase)) {
     OleVariant value;
-    if (property->Handler != nullptr) property->Handler(context, 0, value, property->Name);
+    if (PropertyHandlerOf(propertyNumber, getHandler, getName)) getHandler(context, 0, value, getName);
     block.SetParam(vestrel::kParamResult, value);
     return true;
   }
   return false;
+}
+
+bool TBaseDllObj::PropertyHandlerOf(int32_t number, TPropertyHandler& handler, std::string& name) const {
+  if (const TPropertyEntry* entry = PropertyEntry(number)) {
+    handler = entry->Handler;
+    name = std::string(entry->Name);
+    return handler != nullptr;
+  }
+  if (number < kParamDefinitionBase || FParamDefinitionHandler == nullptr) return false;
+  TPropList& definitions = FDevices->ParamDefinitions();
+  const int32_t index = number - kParamDefinitionBase;
+  if (index < 0 || index >= definitions.Count()) return false;
+  handler = FParamDefinitionHandler;
+  name = Utf8FromAnsi(definitions.Items(index)->Name);
+  return true;
 }
 
 void TBaseDllObj::CallMethod(TParams& block, const AnsiString& name, const TMethodEntry& method, TCallContext context,

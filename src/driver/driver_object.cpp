@@ -269,6 +269,9 @@ bool TBaseDllObj::ResultCheckActive() const {
 
 void TBaseDllObj::FreeDevices() {
   ClearHostLink();
+  // The list lets go of the host's sink too: devices made after this must not call a sink
+  // the host has taken back.
+  platform::CallGuarded([&] { FDevices->SetEventSink(nullptr); });
   FDevices->ClearDevices();
 }
 

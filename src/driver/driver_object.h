@@ -69,7 +69,7 @@ public:
   uint16_t Release() const { return FRelease; }
   // Whether a non-zero integer method result becomes an error: false in execution mode 2.
   bool ResultCheckActive() const;
-  // Releases the host's event sink, then empties the devices list.
+  // Releases the host's event sink (the driver's and the list's), then empties the devices list.
   void FreeDevices();
 
   TDevicesList& Devices() const { return *FDevices; }
@@ -95,6 +95,10 @@ protected:
   void* GetInterface(REFIID riid) override;
   // Set by an intermediate class: device parameter properties searched before the others.
   void SetExtraProperties(const TPropertyTable& table);
+  // Set by an intermediate class: the handler of the devices list's parameter definitions
+  // (member numbers from 300000), which have no table entry of their own. Without one such a
+  // property is found but nothing is read or written.
+  void SetParamDefinitionHandler(TPropertyHandler handler) { FParamDefinitionHandler = handler; }
 
 private:
   // The interfaces live in members of their own, each forwarding to this object.
@@ -145,6 +149,9 @@ private:
   void CallMethod(TParams& block, const AnsiString& name, const TMethodEntry& method, TCallContext context,
                   TDeviceItem* device);
   void MarkDeviceSwitchReadOnly();
+  // The handler and the Russian name (UTF-8) behind a property number: a table entry's, or the
+  // parameter-definition handler with the definition's name. False when there is none.
+  bool PropertyHandlerOf(int32_t number, TPropertyHandler& handler, std::string& name) const;
 
   bool FResultCheck = true;
   std::unique_ptr<TDevicesList> FDevices;
@@ -154,6 +161,7 @@ private:
   TMethodTable FSecondaryMethods;
   TPropertyTable FProperties;
   TPropertyTable FExtraProperties;
+  TPropertyHandler FParamDefinitionHandler = nullptr;
   WideString FModulePath;
   uint16_t FVersionNumber = 0;
   WideString FVersionText;

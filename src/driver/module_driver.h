@@ -5,6 +5,5 @@
 
 class TBaseDllObj;
 
-// Makes the library's driver: the base driver with the built-in members only, no table
-// entries, and a devices list of plain device items. The scanner driver takes its place.
+// Makes the library's driver: the Parsec reader's TDllVestrel.
 std::unique_ptr<TBaseDllObj> CreateModuleDriver();

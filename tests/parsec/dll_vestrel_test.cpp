@@ -1,0 +1,278 @@
+// The scanner driver as a host drives it: every call goes through the exception-safe call
+// entry with parameter blocks, the reader is the simulator beside the test.
+#include <gtest/gtest.h>
+
+#include "../driver/test_driver.h"
+#include "automation/safe_array.h"
+#include "base/errors.h"
+#include "base/global_id.h"
+#include "devices/model_list.h"
+#include "parsec/dll_vestrel.h"
+#include "parsec_test_support.h"
+#include "platform/desktop.h"
+
+namespace {
+
+const char kFirstId[] = "{C0000000-0000-0000-0000-000000000001}";
+const char kSecondId[] = "{C0000000-0000-0000-0000-000000000002}";
+
+std::string TwoDevices() {
+  return std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Система><Оборудование>") +
+         "<Устройство Код=\"" + kFirstId + "\" Наименование=\"Вход\"><Параметры>" +
+         "<Параметр Идентификатор=\"ИнтервалПовтора\" Значение=\"1500\"/></Параметры></Устройство>" +
+         "<Устройство Код=\"" + kSecondId + "\" Наименование=\"Выход\"><Параметры/></Устройство>" +
+         "</Оборудование></Система>";
+}
+
+OleVariant Text(const std::string& utf8) { return OleVariant(WideFromUtf8(utf8)); }
+
+class ScannerDriver : public ParsecDeviceTest {
+protected:
+  // The host's thread has COM set up (configurations are parsed by the system's XML objects).
+  static void SetUpTestSuite() { CoInitialize(nullptr); }
+  void SetUp() override {
+    ParsecDeviceTest::SetUp();
+    Driver = CreateVestrelDriver();
+    DriverInstance() = Driver.get();
+    SetCallHandler(&DispatchToDriverInstance);
+    ASSERT_EQ(Driver->BaseDllObjInterface()->SetEventSink(&Sink), S_OK);
+  }
+  void TearDown() override {
+    Simulator.RunClock();
+    DriverInstance() = nullptr;
+    Driver.reset();
+    ParsecDeviceTest::TearDown();
+  }
+  // One call as the host makes it; the block stays for the test to read.
+  TParamsPtr Call(const char* name, int32_t kind, std::vector<OleVariant> arguments = {},
+                  void* context = nullptr) {
+    TParamsPtr block = CallBlock(name, kind, std::move(arguments));
+    SafeCallEntry(block.get(), static_cast<IUnknown*>(context));
+    return block;
+  }
+  int32_t Method(const char* name, std::vector<OleVariant> arguments = {}) {
+    TParamsPtr block = Call(name, vestrel::kCallMethod, std::move(arguments));
+    EXPECT_FALSE(block->HasError) << name << ": " << ErrorTextOf(*block);
+    return IntParam(*block, 0);
+  }
+  OleVariant Get(const char* name) { return ParamOf(*Call(name, vestrel::kCallPropertyGet), 0); }
+  int32_t GetInt(const char* name) {
+    const OleVariant value = Get(name);
+    EXPECT_EQ(V_VT(&value), VT_I4) << name;
+    return V_VT(&value) == VT_I4 ? V_I4(&value) : -1;
+  }
+  static VARTYPE TypeOf(const TParams& block, int32_t index) {
+    const OleVariant value = ParamOf(block, index);
+    return V_VT(&value);
+  }
+  void Configure() {
+    ASSERT_EQ(Method("НастроитьУстройства", {Text(TwoDevices())}), 0);
+    ASSERT_EQ(Driver->Devices().Count(), 2);
+  }
+  std::unique_ptr<TBaseDllObj> Driver;
+};
+
+TEST_F(ScannerDriver, TablesHoldEveryMemberInOrderWithBothNames) {
+  EXPECT_EQ(TDllVestrel::MethodsA().Count, 1);
+  EXPECT_EQ(TDllVestrel::MethodsB().Count, 17);
+  EXPECT_EQ(TDllVestrel::Properties().Count, 7);
+  EXPECT_EQ(Driver->FindMethod(AnsiFromUtf8("выбратьустройство")), 0);
+  EXPECT_EQ(Driver->FindMethod("GETPLGINFO"), 10007);
+  EXPECT_EQ(Driver->FindMethod(AnsiFromUtf8("ОтобразитьСтраницуСвойств")), 10016);
+  EXPECT_EQ(Driver->FindProperty("release"), 100006);
+  EXPECT_EQ(Driver->FindProperty(AnsiFromUtf8("Использовать")), 200000) << "scanner parameters come first";
+  EXPECT_EQ(Driver->FindProperty(AnsiFromUtf8("ИнтервалПовтора")), 300000 + 2);
+}
+
+TEST_F(ScannerDriver, ConfigurationSelectionAndReadOnlyProperties) {
+  Configure();
+  EXPECT_EQ(GetInt("DevicesQuantity"), 2);
+  EXPECT_EQ(IntParam(*Call("Результат", vestrel::kCallPropertyGet), 0), 3) << "no device current yet";
+  EXPECT_EQ(TextParam(*Call("ИмяУстройства", vestrel::kCallPropertyGet), 0), "");
+  EXPECT_EQ(Method("ВыбратьУстройство", {Text("Выход")}), 0);
+  EXPECT_EQ(GetInt("НомерУстройства"), 2);
+  EXPECT_EQ(TextParam(*Call("DeviceName", vestrel::kCallPropertyGet), 0), "Выход");
+  TParamsPtr missing = Call("ChoiceDevice", vestrel::kCallMethod, {Text("Нет такого")});
+  EXPECT_TRUE(missing->HasError);
+  EXPECT_EQ(missing->ErrorCode, 3);
+  EXPECT_EQ(ErrorTextOf(*missing), "Устройство не обнаружено");
+
+  for (const char* name : {"Релиз", "Результат", "ИмяУстройства", "КоличествоУстройств"}) {
+    TParamsPtr write = Call(name, vestrel::kCallPropertySet, {OleVariant(5)});
+    EXPECT_TRUE(write->HasError) << name;
+    EXPECT_EQ(ErrorTextOf(*write), std::string("Свойство [") + name + "] доступно только для чтения");
+  }
+  const OleVariant release = Get("Release");
+  EXPECT_EQ(V_VT(&release), VT_UI2);
+
+  // Deleting outside 1..count changes nothing.
+  for (int32_t number : {0, 3}) {
+    TParamsPtr block = Call("DeleteDevice", vestrel::kCallMethod, {OleVariant(number)});
+    EXPECT_EQ(block->ErrorCode, 3) << number;
+  }
+  EXPECT_EQ(Driver->Devices().Count(), 2);
+  EXPECT_EQ(Method("УдалитьУстройство", {OleVariant(1)}), 0);
+  ASSERT_EQ(Driver->Devices().Count(), 1);
+  EXPECT_EQ(Driver->Devices().GetItem(0)->DeviceName(), AnsiFromUtf8("Выход"));
+}
+
+TEST_F(ScannerDriver, WrongParameterTypesGive4AndDoNothing) {
+  Configure();
+  platform::ResetDesktopRecord();
+  const std::vector<std::pair<const char*, std::vector<OleVariant>>> calls = {
+      {"Гудок", {Text("440"), OleVariant(100)}},
+      {"ОписаниеОшибки", {Text("10")}},
+      {"НастроитьУстройства", {OleVariant(7)}},
+      {"ПолучитьНастройкиXML", {OleVariant(1.5), OleVariant()}},
+  };
+  for (const auto& [name, arguments] : calls) {
+    TParamsPtr block = Call(name, vestrel::kCallMethod, arguments);
+    EXPECT_TRUE(block->HasError) << name;
+    EXPECT_EQ(block->ErrorCode, 4) << name;
+    EXPECT_EQ(ErrorTextOf(*block), "Неверный тип параметра") << name;
+  }
+  EXPECT_TRUE(platform::RecordedDesktopActivity().Beeps.empty()) << "no sound for a text parameter";
+  EXPECT_EQ(Driver->Devices().Count(), 2);
+  EXPECT_EQ(Method("Beep", {OleVariant(440), OleVariant(120)}), 0);
+#ifndef _WIN32
+  ASSERT_EQ(platform::RecordedDesktopActivity().Beeps.size(), 1u);
+  EXPECT_EQ(platform::RecordedDesktopActivity().Beeps[0], (std::pair<uint32_t, uint32_t>(440, 120)));
+#endif
+  TParamsPtr text = Call("ResultDescription", vestrel::kCallMethod, {OleVariant(11.0)});
+  EXPECT_EQ(TextParam(*text, 0).rfind("Устройство PR-x08 уже используется", 0), 0u);
+  for (const char* name : {"СохранитьНастройки", "ЗагрузитьНастройки"}) EXPECT_EQ(Method(name), 0);
+  EXPECT_EQ(Method("ShowPropertyPage", {OleVariant(1)}), 0);
+  EXPECT_EQ(Driver->Devices().Count(), 2);
+}
+
+TEST_F(ScannerDriver, PluginInformationWritesTwelveParametersBack) {
+  std::vector<OleVariant> arguments(13);
+  TParamsPtr block = Call("ИнформацияОПлагине", vestrel::kCallMethod, arguments);
+  ASSERT_FALSE(block->HasError) << ErrorTextOf(*block);
+  const TModelPluItem* model = Driver->Devices().Models().Items(0);
+  EXPECT_EQ(TextParam(*block, 3), Utf8FromWide(GlobalIdToStr(model->ClassId)));
+  EXPECT_EQ(TextParam(*block, 4), Utf8FromWide(model->DisplayName));
+  EXPECT_NE(TextParam(*block, 10).find("ИнтервалПовтора"), std::string::npos) << "parameter definitions as XML";
+  EXPECT_EQ(TextParam(*block, 11), Utf8FromWide(model->ModelKey));
+  EXPECT_EQ(TextParam(*block, 12), Utf8FromWide(model->EquipmentClass));
+  EXPECT_EQ(TextParam(*block, 13), Utf8FromWide(model->ClassDescription));
+  EXPECT_EQ(IntParam(*block, 14 + 0), static_cast<int32_t>(reinterpret_cast<intptr_t>(&Driver->Devices())));
+  EXPECT_EQ(TypeOf(*block, 15), VT_EMPTY) << "parameter 13 is not used";
+}
+
+TEST_F(ScannerDriver, DeviceParametersAndPropertyTablesReachTheCurrentDevice) {
+  Configure();
+  TParamsPtr none = Call("ИнтервалПовтора", vestrel::kCallPropertyGet);
+  EXPECT_EQ(TypeOf(*none, 0), VT_EMPTY) << "no device: nothing read";
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  const OleVariant interval = Get("ИнтервалПовтора");
+  ASSERT_EQ(V_VT(&interval), VT_I4);
+  EXPECT_EQ(V_I4(&interval), 1500);
+  EXPECT_FALSE(Call("Использовать", vestrel::kCallPropertySet, {Text("0")})->HasError);
+  EXPECT_EQ(Driver->Devices().GetItem(0)->GetParamValue(AnsiFromUtf8("Использовать")), "0");
+  EXPECT_EQ(Driver->Devices().GetItem(1)->GetParamValue(AnsiFromUtf8("Использовать")), "1");
+
+  TParamsPtr props = Call("GetProps", vestrel::kCallMethod, {OleVariant()});
+  ASSERT_FALSE(props->HasError) << ErrorTextOf(*props);
+  OleVariant table = ParamOf(*props, 3);
+  ASSERT_TRUE(V_VT(&table) == VT_DISPATCH || V_VT(&table) == VT_UNKNOWN);
+  EXPECT_EQ(Method("SetProps", {table}), 0);
+
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(2)}), 0);
+  TParamsPtr settings = Call("ПолучитьНастройкиXML", vestrel::kCallMethod, {Text(kSecondId), OleVariant()});
+  ASSERT_FALSE(settings->HasError) << ErrorTextOf(*settings);
+  EXPECT_NE(TypeOf(*settings, 4), VT_EMPTY) << "the document is written back";
+  TParamsPtr unknown = Call("GetSettingsXML", vestrel::kCallMethod,
+                            {Text("{D0000000-0000-0000-0000-000000000009}"), OleVariant()});
+  EXPECT_EQ(unknown->ErrorCode, 3);
+
+  TParamsPtr created = Call("СоздатьПараметры", vestrel::kCallMethod, {OleVariant(3), Text("x")});
+  ASSERT_FALSE(created->HasError) << ErrorTextOf(*created);
+  OleVariant object = ParamOf(*created, 0);
+  ComPtr<ISafeArray> array;
+  ASSERT_EQ(V_UNKNOWN(&object)->QueryInterface(IID_ISafeArray, array.PutVoid()), S_OK);
+  LONG rows = -1, columns = -1;
+  array->GetBounds(&rows, &columns);
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(columns, 0) << "a non-numeric parameter counts as 0";
+}
+
+TEST_F(ScannerDriver, SwitchingReportsTheDeviceCodeAndCardsArriveAsEvents) {
+  Configure();
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  Simulator.SetReaderCount(0);
+  TParamsPtr missing = Call("Включить", vestrel::kCallMethod, {OleVariant()});
+  EXPECT_TRUE(missing->HasError);
+  EXPECT_EQ(missing->ErrorCode, 10);
+  EXPECT_EQ(ErrorTextOf(*missing), "Устройство PR-x08 не найдено или драйвера устройства не установлены корректно");
+  EXPECT_EQ(GetInt("DeviceIsOn"), 0);
+  EXPECT_EQ(GetInt("Result"), 10);
+
+  Simulator.SetReaderCount(1);
+  Simulator.RunClock();
+  EXPECT_EQ(Method("SwitchOn", {OleVariant()}), 0);
+  EXPECT_EQ(GetInt("УстройствоВключено"), 1);
+  Simulator.TapCard(0, 0x00A1B2C3);
+  WaitForEvents(1);
+  const ReceivedEvent event = Sink.Events().at(0);
+  EXPECT_EQ(event.Source, "Сканер");
+  EXPECT_EQ(event.DeviceIdText, kFirstId);
+  EXPECT_EQ(event.Data, "0000A1B2C3");
+  EXPECT_EQ(Method("Выключить", {OleVariant()}), 0);
+  EXPECT_EQ(GetInt("DeviceIsOn"), 0);
+  EXPECT_FALSE(Simulator.IsReaderOpen(0));
+
+  // The switch property works until the host takes the events; then it is read-only.
+  EXPECT_FALSE(Call("DeviceIsOn", vestrel::kCallPropertySet, {OleVariant(1)})->HasError);
+  EXPECT_EQ(GetInt("DeviceIsOn"), 1);
+  TParamsPtr support = Call("__@@EventSupport", 0);
+  EXPECT_TRUE(Call("DeviceIsOn", vestrel::kCallPropertySet, {OleVariant(0)})->HasError);
+  EXPECT_EQ(Method("SwitchOff", {OleVariant()}), 0);
+
+  Driver->Devices().SetCurrent(0);
+  TParamsPtr nothing = Call("SwitchOn", vestrel::kCallMethod, {OleVariant()});
+  EXPECT_TRUE(nothing->HasError) << "no device: an orderly failure";
+  EXPECT_EQ(nothing->ErrorCode, 3);
+}
+
+TEST_F(ScannerDriver, TheReaderHeldElsewhereGives11AndASecondDeviceToo) {
+  Configure();
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  EXPECT_EQ(Method("SwitchOn", {OleVariant()}), 0);
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(2)}), 0);
+  TParamsPtr second = Call("SwitchOn", vestrel::kCallMethod, {OleVariant()});
+  EXPECT_EQ(second->ErrorCode, 11);
+  EXPECT_EQ(ErrorTextOf(*second).rfind("Устройство PR-x08 уже используется", 0), 0u);
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  EXPECT_EQ(Method("SwitchOff", {OleVariant()}), 0);
+}
+
+TEST_F(ScannerDriver, HostTasksReachTheDeviceTheyNameAndUnknownOnesNone) {
+  Configure();
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  TFakeHostTask task("TTaskThread", StrToGlobalId(std::string_view(kSecondId)));
+  TParamsPtr name = Call("DeviceName", vestrel::kCallPropertyGet, {}, task.Object());
+  EXPECT_EQ(TextParam(*name, 0), "Выход") << "the task's device, not the current one";
+  EXPECT_EQ(task.DriverSlot(), Driver.get());
+  EXPECT_EQ(Driver->Devices().GetItem(1)->CallContext(), nullptr) << "cleared after the call";
+  EXPECT_FALSE(Call("ИнтервалПовтора", vestrel::kCallPropertySet, {Text("4000")}, task.Object())->HasError);
+  EXPECT_EQ(Driver->Devices().GetItem(1)->GetParamValue(RepeatIntervalParamName()), "4000");
+  EXPECT_EQ(Driver->Devices().GetItem(0)->GetParamValue(RepeatIntervalParamName()), "1500");
+
+  TFakeHostTask stranger("TInternalTask", StrToGlobalId(std::string_view("{E0000000-0000-0000-0000-000000000000}")));
+  EXPECT_EQ(IntParam(*Call("Result", vestrel::kCallPropertyGet, {}, stranger.Object()), 0), 3);
+  EXPECT_EQ(TextParam(*Call("DeviceName", vestrel::kCallPropertyGet, {}, stranger.Object()), 0), "");
+  EXPECT_EQ(Call("GetProps", vestrel::kCallMethod, {OleVariant()}, stranger.Object())->ErrorCode, 3);
+}
+
+TEST_F(ScannerDriver, FreeReleasesTheSinkAndDevicesMadeLaterHaveNoCopy) {
+  Configure();
+  EXPECT_EQ(Driver->Devices().GetItem(0)->EventSink(), static_cast<IUnknown*>(&Sink));
+  Call("__FRee", 0);
+  EXPECT_EQ(Driver->Devices().Count(), 0);
+  EXPECT_EQ(Driver->Devices().EventSink(), nullptr);
+  Configure();
+  EXPECT_EQ(Driver->Devices().GetItem(0)->EventSink(), nullptr) << "a device takes its copy at creation";
+}
+
+}  // namespace
