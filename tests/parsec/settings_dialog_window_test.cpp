@@ -37,11 +37,14 @@ RECT RectInParent(HWND window) {
   return r;
 }
 
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
 std::vector<HWND> Descendants(HWND dialog) {
   std::vector<HWND> found;
-  EnumChildWindows(
-      dialog, [](HWND window, LPARAM list) { reinterpret_cast<std::vector<HWND>*>(list)->push_back(window); return TRUE; },
-      reinterpret_cast<LPARAM>(&found));
+  EnumChildWindows(dialog, &CollectWindow, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
