@@ -264,7 +264,7 @@ ControlClass ClassFor(const DialogControl& c) {
     case DialogControlKind::GroupBox:
       return {L"BUTTON", BS_GROUPBOX, WS_EX_CONTROLPARENT};
     case DialogControlKind::CheckBox:
-      return {L"BUTTON", BS_AUTOCHECKBOX | (c.WordWrap ? BS_MULTILINE : 0) | BS_TOP, 0};
+      return {L"BUTTON", static_cast<DWORD>(BS_AUTOCHECKBOX | (c.WordWrap ? BS_MULTILINE : 0) | BS_TOP), 0};
     case DialogControlKind::Button:
       return {L"BUTTON", BS_PUSHBUTTON, 0};
   }
