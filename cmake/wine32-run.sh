@@ -6,5 +6,7 @@ export WINEDEBUG=-all
 # them real (hidden, drawn nowhere), so that tests can create and read dialogs.
 if [ -z "${DISPLAY:-}" ] && ! grep -qs '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
   /usr/lib/wine/wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
+  # The desktop of a prefix that Wine has just created still runs on the old driver.
+  /usr/lib/wine/wineserver -w || true
 fi
 exec /usr/lib/wine/wine "$@"
