@@ -256,7 +256,7 @@ struct ControlClass {
 ControlClass ClassFor(const DialogControl& c) {
   switch (c.Kind) {
     case DialogControlKind::Label:
-      return {L"STATIC", SS_LEFT | SS_NOPREFIX, 0};
+      return {L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0};  // one line, as the text is designed
     case DialogControlKind::Edit:
       return {L"EDIT", ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
     case DialogControlKind::SpinEdit:
@@ -310,11 +310,27 @@ void AddSpinButtons(HWND parent, HWND edit, const DialogControl& c) {
   SetWindowPos(spin, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+// A label is as wide as its text at least: where the system's font draws the text wider than
+// designed, the label grows to the right instead of cutting its end off.
+int32_t LabelWidth(const DialogControl& c, HFONT font) {
+  HDC screen = GetDC(nullptr);
+  HGDIOBJ previous = SelectObject(screen, font);
+  SIZE extent{};
+  GetTextExtentPoint32W(screen, Wide(c.Text), static_cast<int>(c.Text.size()), &extent);
+  SelectObject(screen, previous);
+  ReleaseDC(nullptr, screen);
+  // Two pixels more than the text's advance: glyphs may reach past it (Wine's static control
+  // cut the final colon of a label exactly as wide as its text).
+  constexpr int32_t kOverhang = 2;
+  return extent.cx + kOverhang > c.Width ? extent.cx + kOverhang : c.Width;
+}
+
 bool CreateControls(DialogState& state, const Font& normal, const Font& bold) {
-  const auto& controls = state.Description->Controls;
+  auto& controls = state.Description->Controls;
   state.Controls.assign(controls.size(), nullptr);
   for (size_t i = 0; i < controls.size(); ++i) {
-    const DialogControl& c = controls[i];
+    DialogControl& c = controls[i];
+    if (c.Kind == DialogControlKind::Label) c.Width = LabelWidth(c, normal.Handle);
     const ControlClass kind = ClassFor(c);
     HWND parent = c.Parent < 0 ? state.Window : state.Controls[c.Parent];
     DWORD style = WS_CHILD | WS_VISIBLE | kind.Style | (c.TabOrder >= 0 && c.Kind != DialogControlKind::GroupBox ? WS_TABSTOP : 0);
