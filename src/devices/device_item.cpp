@@ -15,6 +15,7 @@
 #include "devices/devices_list.h"
 #include "devices/model_list.h"
 #include "host/variant_text.h"
+#include "platform/structured_exception.h"
 #include "platform/sync.h"
 #include "platform/text_compare.h"
 
@@ -97,13 +98,14 @@ private:
   ComPtr<ISafeArray> FArray;
 };
 
-// The host's array factory (event sink position 23).
-// TODO(structured exceptions): this is the one call out to the host's event sink in the
-// device manager; it is to run inside platform::CallGuarded once that guard is on main, so
-// that a Windows structured exception raised by the host becomes a C++ exception here.
+// The host's array factory (event sink position 23): the one call out to the host's event
+// sink in the device manager. It runs under the guard, so that a structured exception raised by
+// the host's code becomes a C++ exception here; the variant that receives the object is owned
+// outside the guarded region.
 OleVariant HostArrayObject(IHostEventSink* Sink) {
   OleVariant created;
-  Sink->CreateArrayObject(created.Put());
+  VARIANT* slot = created.Put();
+  platform::CallGuarded([Sink, slot] { Sink->CreateArrayObject(slot); });
   return created;
 }
 

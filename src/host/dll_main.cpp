@@ -1,4 +1,6 @@
-// The library's entry: module start and stop, and the two exports. Built into Vestrel.plu only.
+// The library's entry: module start and stop, and the two exports. Built into Vestrel.plu only
+// (as one of its own objects, so that the linker takes the plug-in's code in before the POSIX
+// start routine of dll_start_posix.cpp, which goes last).
 #include "driver/module_driver.h"
 #include "host/plugin_entry.h"
 #include "vestrel/plugin_abi.h"
@@ -35,17 +37,18 @@ VESTREL_EXPORT int32_t Query() { return vestrel::kQueryValue; }
 
 }  // extern "C"
 
+// The factory the start routine hands to ModuleStart.
+extern const TDriverFactory gModuleDriverFactory;
+const TDriverFactory gModuleDriverFactory = &VESTREL_MODULE_DRIVER_FACTORY;
+
 #ifdef _WIN32
 #include <windows.h>
 
+// The C runtime constructs the library's static objects before this runs at attach and
+// destroys them after it runs at detach.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) ModuleStart(&VESTREL_MODULE_DRIVER_FACTORY);
+  if (reason == DLL_PROCESS_ATTACH) ModuleStart(gModuleDriverFactory);
   if (reason == DLL_PROCESS_DETACH) ModuleStop();
   return TRUE;
 }
-#else
-// This object is linked after every other one of the library, so these run after all static
-// objects are constructed and before any is destroyed.
-__attribute__((constructor)) static void VestrelModuleLoaded() { ModuleStart(&VESTREL_MODULE_DRIVER_FACTORY); }
-__attribute__((destructor)) static void VestrelModuleUnloaded() { ModuleStop(); }
 #endif

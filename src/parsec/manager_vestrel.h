@@ -83,8 +83,6 @@ public:
   void StartReaders();
   void PollReaders();
   void StopReaders();
-  // The opened readers, by reader index (only while the thread does not run).
-  const std::vector<TReaderCode>& Codes() const { return FCodes; }
 
 private:
   void Execute();

@@ -5,6 +5,7 @@
 
 #include "automation/safe_array.h"
 #include "devices_test_support.h"
+#include "platform/structured_exception.h"
 
 namespace {
 
@@ -273,6 +274,33 @@ TEST_F(DeviceItem, PropertyTableAppliesRowsUntilTheFirstBadNumber) {
   EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "2.5");
   EXPECT_EQ(U(device->GetParamValue(A("Неразделяемое"))), "1");
 }
+
+#ifdef _WIN32
+// A host whose array factory raises its own language's exception: the call out is guarded, so
+// the property table fails with a C++ exception the caller can catch.
+class TRaisingSink : public TFakeSink {
+public:
+  void VESTREL_HOST_REGISTER CreateArrayObject(VARIANT*) override {
+    RaiseException(platform::kHostLanguageExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  }
+};
+
+TEST_F(DeviceItem, StructuredExceptionOfTheHostsArrayFactoryIsCaught) {
+  TRaisingSink sink;
+  TTestDevicesList list;
+  list.SetEventSink(&sink);
+  TDeviceItem* device = list.NewDevice();
+  OleVariant table;
+  try {
+    device->GetPropertyTable(table);
+    ADD_FAILURE() << "the host's exception was lost";
+  } catch (const platform::StructuredException& error) {
+    EXPECT_EQ(error.Code(), platform::kHostLanguageExceptionCode);
+  }
+  EXPECT_TRUE(table.IsEmpty());
+  EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "1");
+}
+#endif
 
 // The sink's two operations sit at positions 7 and 23 with the host's convention: calling
 // the raw table entries as plain functions reaches the overrides with every argument intact.
