@@ -69,6 +69,12 @@ constexpr std::ptrdiff_t kHostTaskDriverSlotOffset = sizeof(void*) == 4 ? 140 : 
 // 32-bit host generation this plug-in serves; the 64-bit lane uses slots twice as wide.
 constexpr std::ptrdiff_t kHostClassNameSlotOffset = sizeof(void*) == 4 ? -44 : -88;
 
+// The host's application object (installed through IPluginControl::SetApplication) keeps the
+// window handle of the host's application window as its first own field, right after the
+// fields of its component base. The plug-in's dialogs are owned by that window; a value read
+// there is used only when it names a live window of this process.
+constexpr std::ptrdiff_t kHostApplicationHandleOffset = sizeof(void*) == 4 ? 40 : 80;
+
 // What the exported Query returns: the version of the driver protocol, the same number as
 // IBaseDllObj::GetInterfaceVersion, so that a host can check it before asking for anything.
 constexpr int32_t kQueryValue = 3;

@@ -4,6 +4,7 @@
 
 #include "automation/safe_array.h"
 #include "base/errors.h"
+#include "base/guarded_entry.h"
 #include "config/collection_model.h"
 #include "config/late_bound.h"
 #include "config/locale_formats.h"
@@ -210,14 +211,19 @@ HRESULT STDMETHODCALLTYPE TDeviceItem::IsOn(VARIANT_BOOL* Result) {
   }
 }
 
+// The dialog runs the host's window code in its message loop: this entry is guarded against
+// structured exceptions as well as C++ ones.
 HRESULT STDMETHODCALLTYPE TDeviceItem::ShowSettings(LONG* Result) {
   if (!Result) return E_POINTER;
-  try {
-    *Result = ShowSettings();
-    return S_OK;
-  } catch (...) {
-    return SafeCallException();
-  }
+  return GuardedComCall(
+      HRESULT{E_UNEXPECTED},
+      [&] {
+        *Result = ShowSettings();
+        return S_OK;
+      },
+      [](const std::exception* error) {
+        return error ? SafeCallException(*error) : SafeCallException(Exception("Unknown exception"));
+      });
 }
 
 HRESULT STDMETHODCALLTYPE TDeviceItem::GetParametersXml(VARIANT* Result) {

@@ -11,6 +11,7 @@
 #include "devices/prop_list.h"
 #include "host/execution_mode.h"
 #include "parsec/reader_library.h"
+#include "parsec/vestrel_settings_form.h"
 #include "platform/ole_ptr.h"
 #include "platform/structured_exception.h"
 
@@ -22,8 +23,6 @@ template <class F>
 decltype(auto) Guarded(F&& Body) {
   return platform::CallGuarded(std::forward<F>(Body));
 }
-
-std::atomic<TVestrelSettingsDialog> settingsDialog{nullptr};
 
 // The device parameters the Parsec list adds to the scanner's own. The texts stand exactly as
 // hosts know them, the spelling of the second description included.
@@ -223,19 +222,16 @@ void TReadPThread::StopReaders() {
 
 // ---- TManagerVestrel ----
 
-void SetVestrelSettingsDialog(TVestrelSettingsDialog Dialog) { settingsDialog = Dialog; }
-
 TManagerVestrel::TManagerVestrel(TCollection* Collection) : TDeviceItem(Collection) {}
 
 TManagerVestrel::~TManagerVestrel() { Close(); }
 
 int32_t TManagerVestrel::ShowSettings() {
-  TVestrelSettingsDialog dialog = settingsDialog.load();
-  TVestrelSettings settings;
-  if (!dialog || !dialog(*this, settings)) return DEVICE_CANCELLED;
-  SetIntParam(RepeatIntervalParamName(), settings.RepeatInterval);
-  SetIntParam(OldDataFormatParamName(), settings.OldDataFormat ? 1 : 0);
-  SetDeviceName(settings.DeviceName);
+  TfmVestrelSettings form(*this);
+  if (form.ShowModal() != platform::kModalOk) return DEVICE_CANCELLED;
+  SetIntParam(RepeatIntervalParamName(), form.GetRepeatInterval());
+  SetIntParam(OldDataFormatParamName(), form.GetOldFormat());
+  SetDeviceName(form.GetDeviceName());
   return DEVICE_OK;
 }
 

@@ -100,23 +100,14 @@ private:
   platform::Thread FThread;
 };
 
-// What the settings dialog hands back when the user confirms it.
-struct TVestrelSettings {
-  int32_t RepeatInterval = 0;
-  bool OldDataFormat = false;
-  AnsiString DeviceName;
-};
-// Shows the settings dialog of a device modally: true (OK) with the edited values in Result,
-// false when cancelled. The dialog's own unit installs it; until then settings are cancelled.
-using TVestrelSettingsDialog = bool (*)(TManagerVestrel& Device, TVestrelSettings& Result);
-void SetVestrelSettingsDialog(TVestrelSettingsDialog Dialog);
-
 class TManagerVestrel : public TDeviceItem {
 public:
   explicit TManagerVestrel(TCollection* Collection);
 
   using TDeviceItem::ShowSettings;
-  // The settings dialog: 0 and the edited values stored when confirmed, else 8.
+  // The settings dialog (parsec/vestrel_settings_form.h): when the user confirms, stores the
+  // repeat interval, the old-format flag and the device name and returns 0; else returns 8
+  // and changes nothing. A parameter that is not numeric raises before the dialog shows.
   int32_t ShowSettings() override;
   // Starts the polling thread and waits at most 10 s for its start-up; the start-up's code
   // becomes the device error code, and only 0 is success (a failed start is stopped again).

@@ -14,7 +14,9 @@
 #include "base/global_id.h"
 #include "devices/model_list.h"
 #include "host/execution_mode.h"
+#include "config/locale_formats.h"
 #include "parsec/reader_library.h"
+#include "parsec/vestrel_settings_form.h"
 #include "parsec_test_support.h"
 #include "platform/child_process.h"
 #include "platform/file_system.h"
@@ -116,21 +118,18 @@ TEST(CardCode, EightUpperCaseDigitsAndTheRepeatRuleAcrossTheWrap) {
 TEST(ManagerVestrelSettings, CancelledUnlessADialogConfirmsThenStoresItsValues) {
   TManagerVestrelList list(ItemClassOf<TManagerVestrel>());
   auto* device = static_cast<TManagerVestrel*>(list.NewDevice());
-  SetVestrelSettingsDialog(nullptr);
-  EXPECT_EQ(device->ShowSettings(), 8) << "no dialog yet: cancelled";
-
-  SetVestrelSettingsDialog([](TManagerVestrel&, TVestrelSettings&) { return false; });
+  SetSettingsPresenter([](TfmVestrelSettings&) { return platform::kModalCancel; });
   EXPECT_EQ(device->ShowSettings(), 8);
   EXPECT_EQ(device->GetParamValue(RepeatIntervalParamName()), "2000") << "a cancel stores nothing";
 
-  SetVestrelSettingsDialog([](TManagerVestrel& shown, TVestrelSettings& result) {
-    result.RepeatInterval = shown.GetIntParam(RepeatIntervalParamName()) + 500;
-    result.OldDataFormat = false;
-    result.DeviceName = "Kassa 2";
-    return true;
+  SetSettingsPresenter([](TfmVestrelSettings& shown) {
+    shown.SetIntervalText(IntToText(shown.GetRepeatInterval() + 500));
+    shown.SetOldFormatChecked(false);
+    shown.SetDeviceNameText("Kassa 2");
+    return platform::kModalOk;
   });
   EXPECT_EQ(device->ShowSettings(), 0);
-  SetVestrelSettingsDialog(nullptr);
+  SetSettingsPresenter(nullptr);
   EXPECT_EQ(device->GetParamValue(RepeatIntervalParamName()), "2500");
   EXPECT_EQ(device->GetParamValue(OldDataFormatParamName()), "0");
   EXPECT_EQ(device->DeviceName(), "Kassa 2");
