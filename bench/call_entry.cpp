@@ -1,68 +1,112 @@
-// One property get as the host makes it: a parameter block through the exception-safe call
-// entry and the dispatcher, against a direct C++ call of the same property handler.
+// The call path as a host meets it: Vestrel.plu loaded with the system's loader, the call
+// entry from its control object, and blocks the host builds itself (zero-filled, a record of
+// VT_BYREF|VT_VARIANT references to the host's own variants, last parameter first):
+//  - PropertyGetThroughVestrelPlu: "НомерУстройства" read through the entry;
+//  - ReleaseGetThroughVestrelPlu: "Релиз" read through the entry;
+//  - PropertyHandlerDirect: the same property's handler called directly, in this process, on
+//    a driver of the same class (the floor of what a get can cost);
+//  - ModuleStart: loading the library (its module start), unloading not counted.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <memory>
+#include <string>
 
-#include "devices/device_item.h"
-#include "devices/devices_list.h"
+#include "driver/driver_instance.h"
 #include "driver/driver_object.h"
-#include "host/params.h"
-#include "host/plugin_entry.h"
+#include "parsec/dll_vestrel.h"
+#include "platform/dynamic_library.h"
 #include "platform/ole_ptr.h"
+#include "platform/text_codec.h"
+#include "vestrel/plugin.h"
 
 namespace {
 
-bool NumberProperty(TCallContext, int32_t set, VARIANT& value, std::string_view) {
-  if (set == 0) {
-    V_VT(&value) = VT_I4;
-    V_I4(&value) = 42;
+// The library as a host holds it while it calls.
+struct TLoadedVestrel {
+  TLoadedVestrel() : Library(platform::DynamicLibrary::Load(VESTREL_PLUGIN_LIBRARY)) {
+    auto pluginControl = Library.ResolveAs<TPluginControlExport>("PluginControl");
+    if (pluginControl == nullptr) return;
+    pluginControl(&Control);
+    if (Control != nullptr) Control->GetCallHandler(&Entry);
   }
-  return true;
-}
-
-constexpr TPropertyEntry kProperties[] = {
-    {"Номер", "Number", "Номер", "Integer", false, "0", "", &NumberProperty},
-    {"Релиз", "Release", "Релиз", "Integer", true, "0", "", &NumberProperty},
+  ~TLoadedVestrel() {
+    if (Control != nullptr) Control->Release();
+  }
+  platform::DynamicLibrary Library;
+  IPluginControl* Control = nullptr;
+  TCallHandler Entry = nullptr;
 };
 
-std::unique_ptr<TDevicesList> MakeDevices() { return std::make_unique<TDevicesList>(ItemClassOf<TDeviceItem>()); }
-
-struct TBenchDriver {
-  TBenchDriver() {
-    Driver = std::make_unique<TBaseDllObj>(TDriverTables{{}, {}, MemberTable(kProperties)}, &MakeDevices,
-                                           &DriverInstance(), &DispatchToDriverInstance);
-    DriverInstance() = Driver.get();
+// A property get as a host builds it, reused for every call as a host reuses its blocks.
+struct THostGet {
+  explicit THostGet(const char* utf8Name) : Name(AnsiFromUtf8(utf8Name).c_str()) {
+    const WideString wide = WideFromUtf8(utf8Name);
+    for (VARIANT& value : Values) VariantInit(&value);
+    V_VT(&Values[1]) = VT_BSTR;
+    V_BSTR(&Values[1]) = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    V_VT(&Values[2]) = VT_I4;
+    V_I4(&Values[2]) = vestrel::kCallPropertyGet;
+    for (size_t i = 0; i < Values.size(); ++i) {
+      VARIANT& reference = References[Values.size() - 1 - i];
+      VariantInit(&reference);
+      V_VT(&reference) = VT_BYREF | VT_VARIANT;
+      V_VARIANTREF(&reference) = &Values[i];
+    }
+    Record.rgvarg = References.data();
+    Record.cArgs = static_cast<UINT>(References.size());
+    Block.Name = Name.Get();
+    Block.Args = &Record;
   }
-  ~TBenchDriver() { DriverInstance() = nullptr; }
-  std::unique_ptr<TBaseDllObj> Driver;
+  ~THostGet() {
+    for (VARIANT& value : Values) VariantClear(&value);
+    VariantClear(&Block.ErrorText);
+    VariantClear(&Block.ErrorSource);
+  }
+  vestrel::HostString Name;
+  std::array<VARIANT, 3> Values{};
+  std::array<VARIANT, 3> References{};
+  DISPPARAMS Record{};
+  TParams Block{};
 };
 
-void BM_PropertyGetThroughCallEntry(benchmark::State& state) {
-  TBenchDriver bench;
-  TParamsPtr block = MakeParams();
-  block->SetName("Release");
-  block->AddParam(OleVariant());
-  block->AddParam(OleVariant(OLESTR("Release")));
-  block->AddParam(OleVariant(int32_t{vestrel::kCallPropertyGet}));
-  TCallHandler entry = nullptr;
-  bench.Driver->Control().GetCallHandler(&entry);
+void GetThroughVestrelPlu(benchmark::State& state, const char* name) {
+  TLoadedVestrel plugin;
+  if (plugin.Entry == nullptr) return state.SkipWithError(("cannot load " + platform::LastLoadError()).c_str());
+  THostGet get(name);
   for (auto _ : state) {
-    if (!entry(block.get(), nullptr)) state.SkipWithError("the call failed");
-    benchmark::DoNotOptimize(block->Args->rgvarg[0]);
+    if (!plugin.Entry(&get.Block, nullptr)) return state.SkipWithError("the call failed");
+    benchmark::DoNotOptimize(get.Values[0]);
   }
 }
-BENCHMARK(BM_PropertyGetThroughCallEntry);
+
+void BM_PropertyGetThroughVestrelPlu(benchmark::State& state) { GetThroughVestrelPlu(state, "НомерУстройства"); }
+BENCHMARK(BM_PropertyGetThroughVestrelPlu);
+
+void BM_ReleaseGetThroughVestrelPlu(benchmark::State& state) { GetThroughVestrelPlu(state, "Релиз"); }
+BENCHMARK(BM_ReleaseGetThroughVestrelPlu);
 
 void BM_PropertyHandlerDirect(benchmark::State& state) {
-  TBenchDriver bench;
-  const TPropertyEntry* entry = bench.Driver->PropertyEntry(bench.Driver->FindProperty("Release"));
+  const std::unique_ptr<TBaseDllObj> driver = CreateVestrelDriver();
+  const TPropertyEntry* entry = driver->PropertyEntry(driver->FindProperty(WideFromUtf8("НомерУстройства")));
+  if (entry == nullptr) return state.SkipWithError("no such property");
   for (auto _ : state) {
     OleVariant value;
-    entry->Handler(bench.Driver.get(), 0, value, entry->Name);
+    entry->Handler(driver.get(), 0, value, entry->Name);
     benchmark::DoNotOptimize(value);
   }
 }
 BENCHMARK(BM_PropertyHandlerDirect);
+
+void BM_ModuleStart(benchmark::State& state) {
+  for (auto _ : state) {
+    platform::DynamicLibrary library = platform::DynamicLibrary::Load(VESTREL_PLUGIN_LIBRARY);
+    if (!library) return state.SkipWithError(("cannot load " + platform::LastLoadError()).c_str());
+    state.PauseTiming();
+    library.Free();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_ModuleStart)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace

@@ -24,12 +24,6 @@ void MakeHeaderConsistent(ByteBuffer& file) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::InitializeProcess();
-  InstallSafeArrayStreamHooks();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
   ByteBuffer file(data, data + size);

@@ -7,14 +7,8 @@
 
 #include "automation/safe_array.h"
 #include "fuzz_support.h"
-#include "host/variant_stream.h"
+#include "host/wire/variant_stream.h"
 #include "platform/ole_ptr.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::InitializeProcess();
-  InstallSafeArrayStreamHooks();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;

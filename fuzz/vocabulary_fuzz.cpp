@@ -9,11 +9,6 @@
 #include "config/xml_access.h"
 #include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::InitializeProcess();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 18)) return 0;
   const AnsiString original(reinterpret_cast<const char*>(data), size);

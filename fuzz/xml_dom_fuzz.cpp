@@ -44,11 +44,6 @@ void SelectFrom(const VARIANT& context, const OleVariant& expression) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::InitializeProcess();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 18)) return 0;
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -83,7 +83,7 @@ constexpr int32_t kQueryValue = 3;
 
 // Interfaces the host meets (declared with their operations elsewhere).
 inline constexpr IID IID_IPluginControl = {
-    0x5840E4CB, 0xF596, 0x489A, {0xBD, 0x0C, 0x66, 0xF4, 0xD4, 0x31, 0x12, 0x53}};
+    0x5840E4CB, 0xF596, 0x489A, {0xBC, 0xD0, 0x66, 0xF4, 0xD4, 0x31, 0x12, 0x53}};
 inline constexpr IID IID_IBaseDllObj = {
     0x07573EC1, 0x327D, 0x47C7, {0x8B, 0x5F, 0x13, 0xC6, 0x29, 0x8F, 0xBC, 0x2F}};
 inline constexpr IID IID_ISafeArray = {
@@ -182,7 +182,8 @@ inline constexpr IID IID_IDllObjMembers = {
     0xBAB8C117, 0xCADF, 0x4C73, {0x9B, 0x2D, 0xB0, 0x42, 0xD6, 0x37, 0xA7, 0x48}};
 
 // Member lookups of the driver object: each takes a member name and tells whether the driver
-// has such a member. Names are compared without regard to letter case.
+// has such a member. Names are compared in Unicode without regard to letter case, the same
+// whatever the user's regional settings and code page (so are the names of the calls).
 struct IDllObjMembers : public IUnknown {
   virtual bool VESTREL_REGISTER_CALL IsProperty(BSTR name) = 0;         // a property or device parameter
   virtual bool VESTREL_REGISTER_CALL IsMethod(BSTR name) = 0;           // either half of a method name

@@ -12,8 +12,8 @@
 
 #include "base/errors.h"
 #include "config/crc32.h"
-#include "host/memory_stream.h"
-#include "host/variant_stream.h"
+#include "host/wire/memory_stream.h"
+#include "host/wire/variant_stream.h"
 
 AnsiString StorageMessageBadFileSize() {
   return AnsiFromUtf8("Хранилище повреждено - неверный размер файла");

@@ -4,8 +4,8 @@
 
 #include "base/errors.h"
 #include "base/guarded_entry.h"
-#include "host/params.h"
-#include "host/variant_text.h"
+#include "host/wire/params.h"
+#include "host/wire/variant_text.h"
 #include "platform/ole_ptr.h"
 #include "platform/text_compare.h"
 
@@ -42,10 +42,12 @@ void CheckArgIndex(const DISPPARAMS* args, int index, const char* direction) {
 
 }  // namespace
 
+// Automation allows one level: a VT_BYREF|VT_VARIANT reference leads to a variant that is no
+// such reference itself. Following a chain further would never end for a variant that refers
+// to itself.
 const VARIANT& ReferencedValue(const VARIANT& value) {
-  const VARIANT* current = &value;
-  while (current->vt == (VT_BYREF | VT_VARIANT) && current->pvarVal) current = current->pvarVal;
-  return *current;
+  if (value.vt == (VT_BYREF | VT_VARIANT) && value.pvarVal) return *value.pvarVal;
+  return value;
 }
 
 namespace {

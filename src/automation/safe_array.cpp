@@ -13,8 +13,8 @@
 #include "automation/safe_array_dispids.h"
 #include "base/errors.h"
 #include "base/guarded_entry.h"
-#include "host/variant_stream.h"
-#include "host/variant_text.h"
+#include "host/wire/variant_stream.h"
+#include "host/wire/variant_text.h"
 #include "platform/automation_classes.h"
 
 namespace {

@@ -66,6 +66,18 @@ HRESULT TCollectionItemInterface::SafeCallException() {
   }
 }
 
+HRESULT InterfaceFailure() noexcept {
+  // The interface-item base knows how to set the error information; borrow it.
+  struct TErrorReporter : TCollectionItemInterface {
+    static HRESULT Report() { return SafeCallException(); }
+  };
+  try {
+    return TErrorReporter::Report();
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
 TRootCollection::~TRootCollection() {
   FLink = nullptr;
   // The items go in the inherited destruction, after the link.

@@ -51,6 +51,10 @@ private:
   std::atomic<bool> FReleased{false};
 };
 
+// Inside a catch handler of an interface operation of any object: the failure status of the
+// exception in flight, with the thread's automation error information set to its message.
+HRESULT InterfaceFailure() noexcept;
+
 // Implements further interfaces on a reference-counted item: the IUnknown operations of
 // every interface lead to the item's own.
 //   class TDeviceItem : public TImplementsInterfaces<TRootCollectionItem, IDeviceItem> { ... };

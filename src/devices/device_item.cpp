@@ -5,6 +5,7 @@
 #include "automation/safe_array.h"
 #include "base/errors.h"
 #include "base/guarded_entry.h"
+#include "base/host_call_lock.h"
 #include "config/collection_model.h"
 #include "config/late_bound.h"
 #include "config/locale_formats.h"
@@ -14,7 +15,7 @@
 #include "devices/config_source.h"
 #include "devices/devices_list.h"
 #include "devices/model_list.h"
-#include "host/variant_text.h"
+#include "host/wire/variant_text.h"
 #include "platform/structured_exception.h"
 #include "platform/sync.h"
 #include "platform/text_compare.h"
@@ -22,7 +23,8 @@
 namespace {
 
 // Names of the legacy description that the vocabulary does not hold: its format marks and
-// the name attribute of its items.
+// the name attribute of its items. Both paths also reach into a device description nested
+// below this one; OwnNodes keeps what belongs to the device itself.
 constexpr OLECHAR kLegacyFormatMarks[] = OLESTR(".//ComPort[node()] | .//Дополнительно[node()]");
 constexpr OLECHAR kLegacyExtraItems[] = OLESTR(".//Параметры/Дополнительно/Item");
 constexpr OLECHAR kLegacyItemName[] = OLESTR("Имя");
@@ -134,13 +136,25 @@ bool CellFlag(const VARIANT& Value) {
   return TryTextToFloat(AnsiFromWide(text), number) && number != 0;
 }
 
-// A number in either decimal notation ("2.5" or "2,5").
-bool IsNumberText(AnsiString Text) {
-  const char separator = FormatSettings().DecimalSeparator;
-  for (char& c : Text)
-    if (c == '.' || c == ',') c = separator;
-  double number = 0;
-  return TryTextToFloat(Text, number);
+bool IsDeviceElement(const VARIANT& Node) {
+  return platform::SameText(AnsiFromWide(XmlNodeName(Node)), AnsiFromWide(NodeName(NODE_EQU_ITEM)));
+}
+
+// How many device descriptions the node is or lies within (itself and its ancestors).
+int32_t DeviceDepth(const VARIANT& Node) {
+  int32_t depth = 0;
+  for (OleVariant node(Node); IsNodeAssigned(node); node = GetProperty(node, "parentNode"))
+    if (IsDeviceElement(node)) ++depth;
+  return depth;
+}
+
+// The nodes of Path below Device that belong to it and not to a device nested inside it.
+std::vector<OleVariant> OwnNodes(const VARIANT& Device, const OLECHAR* Path) {
+  std::vector<OleVariant> own = NodeListItems(CallMethod(Device, "selectNodes", {OleVariant(Path)}));
+  if (own.empty()) return own;  // the common case: nothing to sort out
+  const int32_t depth = DeviceDepth(Device);
+  std::erase_if(own, [depth](const OleVariant& node) { return DeviceDepth(node) != depth; });
+  return own;
 }
 
 // Adds the pair, or replaces the value of an earlier pair of the same name.
@@ -173,13 +187,21 @@ TDeviceItem::TDeviceItem(TCollection* Collection)
   if (auto* list = dynamic_cast<TDevicesList*>(Collection)) {
     // The item has joined the list already: the count includes it.
     FNumber = list->Count();
-    FDeviceName = list->UniqueDeviceName(AnsiString());
+    // A device that its description names at once needs no name of its own first.
+    if (list->NamesNewDevices()) FDeviceName = list->UniqueDeviceName(AnsiString());
     SetLink(list->EventSink());
     FProps->Assign(list->ParamDefinitions());
   }
 }
 
-TDeviceItem::~TDeviceItem() = default;
+TDeviceItem::~TDeviceItem() {
+  // The event sink is the host's object: nothing its Release does may escape a destructor.
+  try {
+    platform::CallGuarded([this] { FLink.Reset(); });
+  } catch (...) {
+    // Reset has emptied the field before releasing: the reference is gone either way.
+  }
+}
 
 void* TDeviceItem::GetInterface(REFIID riid) {
   if (IsEqualIID(riid, IID_IDeviceItem)) return static_cast<IDeviceItem*>(this);
@@ -189,9 +211,11 @@ void* TDeviceItem::GetInterface(REFIID riid) {
 TDevicesList* TDeviceItem::DevicesList() const { return dynamic_cast<TDevicesList*>(Collection()); }
 
 // --- IDeviceItem -----------------------------------------------------------------------------
+// Each operation is a host call: it holds the host-call lock (base/host_call_lock.h).
 
 HRESULT STDMETHODCALLTYPE TDeviceItem::Detach(LONG* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   *Result = 0;
   try {
     ReleaseItem();
@@ -203,6 +227,7 @@ HRESULT STDMETHODCALLTYPE TDeviceItem::Detach(LONG* Result) {
 
 HRESULT STDMETHODCALLTYPE TDeviceItem::IsOn(VARIANT_BOOL* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   try {
     *Result = GetActive() == 1 ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
@@ -215,6 +240,7 @@ HRESULT STDMETHODCALLTYPE TDeviceItem::IsOn(VARIANT_BOOL* Result) {
 // structured exceptions as well as C++ ones.
 HRESULT STDMETHODCALLTYPE TDeviceItem::ShowSettings(LONG* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   return GuardedComCall(
       HRESULT{E_UNEXPECTED},
       [&] {
@@ -228,6 +254,7 @@ HRESULT STDMETHODCALLTYPE TDeviceItem::ShowSettings(LONG* Result) {
 
 HRESULT STDMETHODCALLTYPE TDeviceItem::GetParametersXml(VARIANT* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   try {
     OleVariant document = GetParametersXml();
     VariantClear(Result);
@@ -293,6 +320,7 @@ AnsiString TDeviceItem::RawParamValue(const AnsiString& Name) const {
 
 void TDeviceItem::SetRawParamValue(const AnsiString& Name, const AnsiString& Text) {
   std::lock_guard<std::mutex> lock(FLock);
+  if (const TPropItem* item = FProps->FindProp(Name)) CheckPropertyValue(*item, Text);
   FProps->SetValueText(Name, Text);
 }
 
@@ -354,13 +382,13 @@ int32_t TDeviceItem::LoadFromXml(const VARIANT& Source) {
   } else {
     return 0;
   }
-  if (IsNodeAssigned(node) && !platform::SameText(AnsiFromWide(XmlNodeName(node)), AnsiFromWide(NodeName(NODE_EQU_ITEM))))
-    node = SelectNamedNode(node, PATH_ANY_EQU_ITEM, OLESTR(""));
+  if (IsNodeAssigned(node) && !IsDeviceElement(node)) node = SelectNamedNode(node, PATH_ANY_EQU_ITEM, OLESTR(""));
   if (IsNodeAssigned(node)) {
     TDescription description;
-    // The format marks are looked for below the device, so that one legacy description in a
-    // configuration does not turn its neighbours into legacy ones.
-    const bool legacy = HasObject(CallMethod(node, "selectSingleNode", {OleVariant(kLegacyFormatMarks)}));
+    // The format marks are looked for in the device's own description, so that one legacy
+    // description in a configuration turns neither its neighbours nor the device it is nested
+    // in into legacy ones.
+    const bool legacy = !OwnNodes(node, kLegacyFormatMarks).empty();
     if (legacy)
       ReadLegacyFormat(document, node, description);
     else
@@ -385,15 +413,15 @@ void TDeviceItem::ReadLegacyFormat(const VARIANT&, const VARIANT& Node, TDescrip
   Into.DeviceName = AnsiFromWide(GetNamedAttribute(Node, ATTR_HINT, OLESTR("")));
   // The class identifier, the event point and the port items of a legacy description have no
   // use here; only its additional items become parameters.
-  const OleVariant items = CallMethod(Node, "selectNodes", {OleVariant(kLegacyExtraItems)});
-  for (const OleVariant& item : NodeListItems(items))
+  for (const OleVariant& item : OwnNodes(Node, kLegacyExtraItems))
     PutPair(Into.Pairs, GetAttributeText(item, AnsiFromWide(kLegacyItemName), AnsiString()),
             AnsiFromWide(GetNamedAttribute(item, ATTR_VALUE, OLESTR(""))));
 }
 
 void TDeviceItem::Commit(const TDescription& Description) {
   TModelItem* catalogueModel = nullptr;
-  if (Description.FillFromCatalogue)
+  // A description without a model names none of the catalogue's models.
+  if (Description.FillFromCatalogue && !SameGlobalId(Description.ModelId, GUID_NULL))
     if (TDevicesList* list = DevicesList())
       if (TModelList* catalogue = list->Catalogue()) catalogueModel = catalogue->FindModel(Description.ModelId);
 
@@ -415,9 +443,11 @@ void TDeviceItem::Commit(const TDescription& Description) {
     }
   }
   for (const auto& [name, value] : Description.Pairs)
-    if (const TPropItem* item = props->FindProp(name)) CheckValueOfType(item->TypeName, value);
+    if (const TPropItem* item = props->FindProp(name)) CheckPropertyValue(*item, value);
   FProps = std::move(props);
-  FDeviceId = Description.DeviceId;
+  // A description without an identifier (or with the empty one) keeps the device's own: two
+  // such devices must stay two when they are exported and read in again.
+  if (!SameGlobalId(Description.DeviceId, GUID_NULL)) FDeviceId = Description.DeviceId;
   FDeviceName = Description.DeviceName;
 }
 
@@ -487,6 +517,8 @@ int32_t TDeviceItem::ApplyPropertyTable(const VARIANT& Table) {
   table.GetBounds(rows, columns);
   const AnsiString deviceNameRow = DeviceNamePropertyName();
   const AnsiString numberType = Utf8Text("Число");
+  // Every row is checked before any is applied: a table with one bad value changes nothing.
+  TNameValuePairs values;
   for (int32_t row = 0; row < rows; ++row) {
     const AnsiString name = CellText(table.GetValue(row, 0)).substr(0, kMaxTableNameLength);
     if (platform::SameText(name, deviceNameRow)) continue;
@@ -494,9 +526,15 @@ int32_t TDeviceItem::ApplyPropertyTable(const VARIANT& Table) {
     const AnsiString type = CellText(table.GetValue(row, 3)).substr(0, kMaxTableTypeLength);
     const AnsiString value = CellText(table.GetValue(row, 4));
     const bool readOnly = CellFlag(table.GetValue(row, 5));
-    if (!readOnly && platform::SameText(type, numberType) && !IsNumberText(value))
+    if (!readOnly && platform::SameText(type, numberType) && (value.empty() || !IsValueOfType(numberType, value)))
       RaiseError(ERR_PROPERTY_TYPE, {caption});
-    SetParamValue(name, value);
+    // The parameter's own type decides too, whatever type the host's table claims for it.
+    WithProps([&](TPropList& props) {
+      if (const TPropItem* item = props.FindProp(name); item && !IsValueOfType(item->TypeName, value))
+        RaiseError(ERR_PROPERTY_TYPE, {caption.empty() ? (item->Caption.empty() ? name : item->Caption) : caption});
+    });
+    values.emplace_back(name, value);
   }
+  for (const auto& [name, value] : values) SetParamValue(name, value);
   return 0;
 }

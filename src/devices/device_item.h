@@ -59,8 +59,9 @@ class TDevicesList;
 
 class TDeviceItem : public TImplementsInterfaces<TRootCollectionItem, IDeviceItem> {
 public:
-  // Joins the list (a TDevicesList) at its end: takes the list's next free device name, a
-  // new identifier, the list's event sink and a copy of the list's parameter definitions.
+  // Joins the list (a TDevicesList) at its end: takes the list's next free device name (unless
+  // the list is loading descriptions that name their devices), a new identifier, the list's
+  // event sink and a copy of the list's parameter definitions.
   explicit TDeviceItem(TCollection* Collection);
 
   // IDeviceItem. Detach is the first of the item's own virtual operations.
@@ -85,7 +86,9 @@ public:
   // The value of the parameter of that name (empty when there is none), escaped line breaks
   // turned into CR LF for display.
   virtual AnsiString GetParamValue(const AnsiString& Name);
-  // CR LF escaped again, then stored; a missing parameter is added.
+  // CR LF escaped again, then stored; a missing parameter is added. A value that is not one of
+  // the parameter's own type ("Integer", "Double", "Число") raises error 20029 with the
+  // parameter's caption and changes nothing.
   virtual void SetParamValue(const AnsiString& Name, const AnsiString& Text);
   // The list's text for a device error code.
   virtual AnsiString GetErrorText(int32_t Code);
@@ -103,15 +106,17 @@ public:
   // Reads a description: XML text (CR LF pairs removed, legacy names applied) or an XML node.
   // Other sources change nothing and give 0. The result is AfterLoad's. A description that
   // cannot be taken (text that does not parse, a "Код" that is no identifier, a number
-  // parameter that is no number) raises and leaves the device as it was.
+  // parameter that is no number: error 20029) raises and leaves the device as it was. A
+  // description without a "Код" (or with the empty identifier) keeps the device's identifier.
+  // Only the device's own description counts, not a device description nested inside it.
   int32_t LoadFromXml(const VARIANT& Source);
   // The description document in the current format.
   OleVariant GetParametersXml();
   // A new array object of (parameters + 1) rows by 7 columns describing the device; 0.
   int32_t GetPropertyTable(OleVariant& Table);
   // Applies the rows of a property table as parameter values; 0. A row of type "Число" that
-  // is not read-only and whose value is no number raises error 20029 with the row's caption;
-  // the rows before it stay applied.
+  // is not read-only and whose value is no number, or a row whose value is not of its
+  // parameter's own type, raises error 20029 with the row's caption, and no row is applied.
   int32_t ApplyPropertyTable(const VARIANT& Table);
 
   // Identity; read and written under the item's lock (any thread).

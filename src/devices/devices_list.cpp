@@ -1,8 +1,11 @@
 #include "devices/devices_list.h"
 
+#include <cstring>
+#include <map>
 #include <set>
 
 #include "base/errors.h"
+#include "base/execution_mode.h"
 #include "config/collection_model.h"
 #include "config/late_bound.h"
 #include "config/locale_formats.h"
@@ -13,9 +16,9 @@
 #include "devices/form_colors.h"
 #include "devices/model_list.h"
 #include "devices/scanner_definitions.h"
-#include "host/execution_mode.h"
-#include "host/host_string.h"
-#include "host/variant_text.h"
+#include "host/wire/host_string.h"
+#include "host/wire/variant_text.h"
+#include "platform/structured_exception.h"
 #include "platform/sync.h"
 #include "platform/text_compare.h"
 
@@ -67,6 +70,18 @@ void ReplaceSource(VARIANT& Source, OleVariant Value) {
   *target = Value.Detach();
 }
 
+struct TGlobalIdLess {
+  bool operator()(const TGlobalId& A, const TGlobalId& B) const { return std::memcmp(&A, &B, sizeof A) < 0; }
+};
+
+// Switches a device off as it leaves the list; a failure to do so must not keep it in.
+void SwitchOffLeaving(TDeviceItem& Device) {
+  try {
+    if (Device.GetActive() != 0) Device.SetActive(0);
+  } catch (...) {
+  }
+}
+
 int32_t ColorAttribute(const VARIANT& Node, int32_t AttrIndex) {
   return TextToIntDef(AnsiFromWide(GetNamedAttribute(Node, AttrIndex, OLESTR(""))), kDesignedColor);
 }
@@ -82,9 +97,35 @@ TDevicesList::TDevicesList(TCollectionItemClass ItemClass)
 }
 
 TDevicesList::~TDevicesList() {
+  // The event sink goes first, then the devices, each switched off as it leaves (the host
+  // may still hold one, which must not keep the reader), then the models.
+  SetEventSink(nullptr);
+  ClearDevices();
   FCatalogue.reset();
   FModels.reset();
-  // The devices go in the inherited destruction, after the event sink.
+}
+
+void TDevicesList::SetEventSink(IUnknown* Sink) {
+  if (Sink) return SetLink(Sink);
+  try {
+    platform::CallGuarded([this] { FLink.Reset(); });
+  } catch (...) {
+    // Reset has emptied the field before releasing: the reference is gone either way.
+  }
+}
+
+void TDevicesList::Notify(TCollectionItem* Item, TCollectionNotification Action) {
+  TRootCollection::Notify(Item, Action);
+  // Every way out of the list (deleting, detaching, clearing) extracts the device.
+  if (Action != TCollectionNotification::cnExtracting) return;
+  if (FCurrent > 0) {
+    const int32_t number = Item->Index() + 1;
+    if (FCurrent == number)
+      FCurrent = 0;
+    else if (FCurrent > number && FCurrent <= Count())
+      --FCurrent;
+  }
+  if (auto* device = dynamic_cast<TDeviceItem*>(Item)) SwitchOffLeaving(*device);
 }
 
 TDeviceItem* TDevicesList::GetItem(int32_t Index) const { return static_cast<TDeviceItem*>(Items(Index)); }
@@ -226,15 +267,15 @@ void TDevicesList::LoadModelCatalogue(const VARIANT& Source) {
 
 TDeviceItem* TDevicesList::NewDevice() { return static_cast<TDeviceItem*>(Add()); }
 
-void TDevicesList::AppendLoadedDevice(const VARIANT& Node) {
-  TDeviceItem* device = NewDevice();
+TDeviceItem* TDevicesList::LoadNewDevice(TDeviceItem* Device, const VARIANT& Source) {
   try {
-    device->LoadFromXml(Node);
+    Device->LoadFromXml(Source);
   } catch (...) {
     // A description that could not be taken leaves no half-built device behind.
-    DetachDevice(device);
+    DetachDevice(Device);
     throw;
   }
+  return Device;
 }
 
 int32_t TDevicesList::LoadDevices(const VARIANT& Source) {
@@ -256,12 +297,25 @@ int32_t TDevicesList::LoadDevices(const VARIANT& Source) {
   }
   FCatalogue.reset();
   const OleVariant elements = CallMethod(document, "selectNodes", {OleVariant(DomXPath(NodeName(PATH_ANY_EQU_ITEM)))});
+  // The devices by identifier, the first of each identifier as FindById finds it.
+  std::map<TGlobalId, TDeviceItem*, TGlobalIdLess> byId;
+  for (int32_t i = Count() - 1; i >= 0; --i) byId[GetItem(i)->DeviceId()] = GetItem(i);
+  // Each new device takes its name from its description: looking for a free name first
+  // would cost a pass over the whole list per device.
+  FNameNewDevices = false;
+  struct TRestoreNaming {
+    bool& Flag;
+    ~TRestoreNaming() { Flag = true; }
+  } restoreNaming{FNameNewDevices};
   for (const OleVariant& element : NodeListItems(elements)) {
     const TGlobalId id = StrToGlobalId(GetNamedAttribute(element, ATTR_ID, OLESTR("")));
-    if (TDeviceItem* device = FindById(id))
-      device->LoadFromXml(element);
-    else
-      AppendLoadedDevice(element);
+    const auto found = SameGlobalId(id, GUID_NULL) ? byId.end() : byId.find(id);
+    if (found != byId.end()) {
+      found->second->LoadFromXml(element);
+    } else {
+      TDeviceItem* device = LoadNewDevice(NewDevice(), element);
+      byId.emplace(device->DeviceId(), device);
+    }
   }
   return 0;
 }
@@ -296,13 +350,14 @@ int32_t TDevicesList::AddDevice(VARIANT& Source, bool WithDialog) {
 }
 
 int32_t TDevicesList::EditDevice(const VARIANT& Id, VARIANT& Settings) {
-  LoadColors(Settings);
   WideString idText;
   VariantToText(ReferencedSource(Id), idText);
-  LoadModelDefinitions(Settings);
-  int32_t code = LoadDevices(Settings);
+  // A malformed identifier fails before the settings change anything.
   const TGlobalId id = StrToGlobalId(idText);
-  code = ShowSettingsById(id);
+  LoadColors(Settings);
+  LoadModelDefinitions(Settings);
+  LoadDevices(Settings);
+  const int32_t code = ShowSettingsById(id);
   if (IsNodeSource(Settings)) {
     if (TDeviceItem* device = FindById(id)) ReplaceSource(Settings, device->GetParametersXml());
   } else {
@@ -344,7 +399,9 @@ TDeviceItem* TDevicesList::ReusableDevice(const VARIANT& Source) {
   if (!IsNodeSource(Source)) return nullptr;
   const OleVariant node = SelectNamedNode(ReferencedSource(Source), PATH_ANY_EQU_ITEM, OLESTR(""));
   if (!IsNodeAssigned(node)) return nullptr;
-  TDeviceItem* device = FindById(StrToGlobalId(GetNamedAttribute(node, ATTR_ID, OLESTR(""))));
+  const TGlobalId id = StrToGlobalId(GetNamedAttribute(node, ATTR_ID, OLESTR("")));
+  // A description without an identifier names no device: it is always a new one.
+  TDeviceItem* device = SameGlobalId(id, GUID_NULL) ? nullptr : FindById(id);
   if (device && device->ThreadId() != FThreadId) {
     // A temporary device that a foreign thread made: it goes.
     DetachDevice(device);
@@ -353,39 +410,29 @@ TDeviceItem* TDevicesList::ReusableDevice(const VARIANT& Source) {
   return device;
 }
 
-ComPtr<IDeviceItem> TDevicesList::InsertDevice(const VARIANT& Source) {
+void TDevicesList::PrepareModelOperation(const VARIANT& Source) {
   LoadModelDefinitions(Source);
   LoadColors(Source);
-  auto* device = static_cast<TDeviceItem*>(Insert(0));
-  try {
-    device->LoadFromXml(Source);
-  } catch (...) {
-    DetachDevice(device);
-    throw;
-  }
-  return ComPtr<IDeviceItem>(device);
+}
+
+ComPtr<IDeviceItem> TDevicesList::InsertDevice(const VARIANT& Source) {
+  PrepareModelOperation(Source);
+  TDeviceItem* device = static_cast<TDeviceItem*>(Insert(0));
+  // The current number keeps naming the device it named before.
+  if (FCurrent > 0 && FCurrent < Count()) ++FCurrent;
+  return ComPtr<IDeviceItem>(LoadNewDevice(device, Source));
 }
 
 ComPtr<IDeviceItem> TDevicesList::ObtainDevice(const VARIANT& Source) {
-  LoadModelDefinitions(Source);
-  LoadColors(Source);
-  TDeviceItem* device = ReusableDevice(Source);
-  if (device) {
+  PrepareModelOperation(Source);
+  if (TDeviceItem* device = ReusableDevice(Source)) {
     device->LoadFromXml(Source);
     return ComPtr<IDeviceItem>(device);
   }
-  device = NewDevice();
-  try {
-    device->LoadFromXml(Source);
-  } catch (...) {
-    DetachDevice(device);
-    throw;
-  }
-  return ComPtr<IDeviceItem>(device);
+  return ComPtr<IDeviceItem>(LoadNewDevice(NewDevice(), Source));
 }
 
 ComPtr<IDeviceItem> TDevicesList::FindDeviceByXml(const VARIANT& Source) {
-  LoadModelDefinitions(Source);
-  LoadColors(Source);
+  PrepareModelOperation(Source);
   return ComPtr<IDeviceItem>(ReusableDevice(Source));
 }

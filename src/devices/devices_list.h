@@ -39,9 +39,10 @@ public:
   // code is cleared: 0. Otherwise 3 and nothing changes.
   virtual int32_t SelectDevice(const VARIANT& Value);
 
-  // The host's event sink (copied into every device created afterwards).
+  // The host's event sink (copied into every device created afterwards). Letting it go
+  // (nullptr) never fails: whatever the host's Release does is swallowed.
   IUnknown* EventSink() const { return FLink.Get(); }
-  void SetEventSink(IUnknown* Sink) { SetLink(Sink); }
+  void SetEventSink(IUnknown* Sink);
 
   int32_t Current() const { return FCurrent; }
   TDeviceItem* CurrentDevice() const;  // null when none is current
@@ -81,6 +82,10 @@ public:
   int32_t ShowSettingsById(const TGlobalId& Id);
   // Detaches the device: 0, or -1 when there is no such device.
   int32_t DetachById(const TGlobalId& Id);
+  // Takes the device out of the list and gives up the list's reference. Every device that
+  // leaves the list is switched off first (the host may still hold it), and the current
+  // number keeps naming the same device, or none when the current device leaves.
+  void DetachDevice(TDeviceItem* Device);
 
   // The six form colours from the first "ColorItem" of an XML node (other sources: nothing).
   void LoadColors(const VARIANT& Source);
@@ -90,16 +95,18 @@ public:
   void LoadModelCatalogue(const VARIANT& Source);
 
   // Loads the devices of a configuration: each "Устройство" reloads the device of its "Код"
-  // or is appended as a new device. Other sources: 0, nothing changes. Text that does not
-  // parse and descriptions that cannot be taken raise; the devices loaded before stay, and
-  // a device that failed is not added.
+  // or is appended as a new device; one without a "Код" (or with the empty identifier) is
+  // always a new device with an identifier of its own. Other sources: 0, nothing changes.
+  // Text that does not parse and descriptions that cannot be taken raise; the devices loaded
+  // before stay, and a device that failed is not added. One lookup per description, so that
+  // a configuration of many devices loads in time proportional to its size.
   int32_t LoadDevices(const VARIANT& Source);
   // Adds a device from a description, with or without its settings dialog. On success the
   // source is replaced by the new device's description; a cancelled dialog removes the
   // device again and returns its code.
   int32_t AddDevice(VARIANT& Source, bool WithDialog);
   // Loads the settings, runs the settings dialog of the device Id, and returns its
-  // description in Settings.
+  // description in Settings. An Id that is no identifier raises before anything changes.
   int32_t EditDevice(const VARIANT& Id, VARIANT& Settings);
   // The description of the device of a GUID text or a name (3 when there is none), or of
   // every device under "EquList".
@@ -112,11 +119,20 @@ public:
 
   // A new device at the end of the list.
   TDeviceItem* NewDevice();
+  // Whether a new device takes the next free device name (false while LoadDevices creates
+  // devices that their descriptions name).
+  bool NamesNewDevices() const { return FNameNewDevices; }
+
+protected:
+  void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
 
 private:
   TDeviceItem* ReusableDevice(const VARIANT& Source);
-  void AppendLoadedDevice(const VARIANT& Node);
-  void DetachDevice(TDeviceItem* Device);
+  // The model operations' first step: the model definitions and colours of the source.
+  void PrepareModelOperation(const VARIANT& Source);
+  // Loads a device just placed in the list from Source; a description that fails to load
+  // takes the device out again, and the failure goes on to the caller.
+  TDeviceItem* LoadNewDevice(TDeviceItem* Device, const VARIANT& Source);
 
   int32_t FCurrent = 0;
   int32_t FPropertyPageEnabled = 0;
@@ -126,4 +142,5 @@ private:
   AnsiString FConfigText;
   uint32_t FThreadId = 0;
   std::unique_ptr<TModelPluList> FModels;
+  bool FNameNewDevices = true;
 };

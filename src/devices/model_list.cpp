@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "base/errors.h"
+#include "base/host_call_lock.h"
 #include "config/late_bound.h"
 #include "config/locale_formats.h"
 #include "config/module_file.h"
@@ -29,14 +30,18 @@ const TModelRecord kParsecModel = {
 
 WideString NumberSignSuffix() { return WideFromUtf8(" №"); }
 
+// The model's operations are host calls: they hold the host-call lock (base/host_call_lock.h),
+// the getters of its fields through these two.
 HRESULT PutText(BSTR* Result, const WideString& Text) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   *Result = SysAllocStringLen(Text.data(), static_cast<UINT>(Text.size()));
   return *Result || Text.empty() ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT PutLong(LONG* Result, int32_t Value) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   *Result = Value;
   return S_OK;
 }
@@ -67,11 +72,18 @@ TDerivedModel ReadDerivedModel(const VARIANT& Element) {
   TDerivedModel model;
   model.ClassId = StrToGlobalId(GetNamedAttribute(Element, ATTR_ID, OLESTR("")));
   model.DisplayName = GetNamedAttribute(Element, ATTR_NAME, OLESTR(""));
+  // A model without a class identifier would be found for any identifier (as the
+  // unregistered base model is), and the next derived model would merge into it.
+  if (SameGlobalId(model.ClassId, GUID_NULL))
+    RaiseText(FormatText(AnsiFromUtf8("Модель оборудования [%s] не имеет кода: атрибут \"%s\" отсутствует или "
+                                      "равен нулевому идентификатору. Модели конфигурации не загружены."),
+                         {AnsiFromWide(model.DisplayName), AnsiFromWide(AttrName(ATTR_ID))}));
   model.ModelKey = GetNamedAttribute(Element, ATTR_IDENTIF, OLESTR(""));
   model.UsesHost = TextToIntDef(AnsiFromWide(GetNamedAttribute(Element, ATTR_USE_QUEN, OLESTR(""))), 0);
   for (const OleVariant& node : NodeListItems(SelectNamedNodes(Element, PATH_OWN_PARAMS, OLESTR(""), OLESTR("")))) {
     TPropFields definition;
     definition.Name = AnsiFromWide(GetNamedAttribute(node, ATTR_IDENTIF, OLESTR("")));
+    if (definition.Name.empty()) continue;  // a definition without a name defines nothing
     definition.Caption = AnsiFromWide(GetNamedAttribute(node, ATTR_NAME, OLESTR("")));
     definition.TypeName = AnsiFromWide(GetNamedAttribute(node, ATTR_TYPE, OLESTR("")));
     definition.ReadOnly = GetNamedAttribute(node, ATTR_READ_ONLY, OLESTR("")) == OLESTR("1") ? 1 : 0;
@@ -79,6 +91,7 @@ TDerivedModel ReadDerivedModel(const VARIANT& Element) {
     definition.Description =
         AnsiFromWide(GetNamedAttribute(node, ATTR_HINT, OLESTR(""))).substr(0, kMaxDescriptionLength);
     definition.Value = definition.Default;
+    CheckPropertyValue(definition, definition.Default);  // every new device starts from it
     model.Definitions.push_back(std::move(definition));
   }
   return model;
@@ -147,6 +160,7 @@ OleVariant TModelPluItem::DefinitionsDocument() const {
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::GetClassId(GUID* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   *Result = ClassId;
   return S_OK;
 }
@@ -164,6 +178,7 @@ HRESULT STDMETHODCALLTYPE TModelPluItem::GetUsesHost(LONG* Result) { return PutL
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::GetDefinitionsXml(BSTR* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   *Result = nullptr;
   try {
     return PutText(Result, DefinitionsXml());
@@ -185,6 +200,7 @@ HRESULT STDMETHODCALLTYPE TModelPluItem::Reserved15() { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::GetDriver(IUnknown** Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   *Result = nullptr;
   // The driver object installs its source when it is built (SetDriverInterfaceSource); the
   // source asks the plug-in control object for the driver's interface.
@@ -194,6 +210,7 @@ HRESULT STDMETHODCALLTYPE TModelPluItem::GetDriver(IUnknown** Result) {
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::GetDefinitionsDocument(VARIANT* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   try {
     OleVariant document = DefinitionsDocument();
     VariantClear(Result);
@@ -220,6 +237,7 @@ HRESULT HandOutDevice(const VARIANT* Source, IDeviceItem** Result, F&& Operation
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::ObtainDevice(const VARIANT* Source, IDeviceItem** Result) {
   try {
+    THostCallScope hostCall;
     return HandOutDevice(Source, Result, [this](const VARIANT& source) { return OwnerDevices().ObtainDevice(source); });
   } catch (...) {
     return SafeCallException();
@@ -228,6 +246,7 @@ HRESULT STDMETHODCALLTYPE TModelPluItem::ObtainDevice(const VARIANT* Source, IDe
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::FindDevice(const VARIANT* Source, IDeviceItem** Result) {
   try {
+    THostCallScope hostCall;
     return HandOutDevice(Source, Result,
                          [this](const VARIANT& source) { return OwnerDevices().FindDeviceByXml(source); });
   } catch (...) {
@@ -237,6 +256,7 @@ HRESULT STDMETHODCALLTYPE TModelPluItem::FindDevice(const VARIANT* Source, IDevi
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::InsertDevice(const VARIANT* Source, IDeviceItem** Result) {
   try {
+    THostCallScope hostCall;
     return HandOutDevice(Source, Result, [this](const VARIANT& source) { return OwnerDevices().InsertDevice(source); });
   } catch (...) {
     return SafeCallException();
@@ -245,6 +265,7 @@ HRESULT STDMETHODCALLTYPE TModelPluItem::InsertDevice(const VARIANT* Source, IDe
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::DetachDevice(GUID DeviceId, LONG* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   try {
     *Result = OwnerDevices().DetachById(DeviceId);
     return S_OK;
@@ -255,6 +276,7 @@ HRESULT STDMETHODCALLTYPE TModelPluItem::DetachDevice(GUID DeviceId, LONG* Resul
 
 HRESULT STDMETHODCALLTYPE TModelPluItem::SetConfigText(const VARIANT* Source, LONG* Result) {
   if (!Result) return E_POINTER;
+  THostCallScope hostCall;
   *Result = 0;
   try {
     if (!Source) return S_OK;

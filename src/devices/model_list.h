@@ -163,7 +163,10 @@ public:
   bool RegisterDerivedModel(const GUID& ClassId, const WideString& DisplayName, int32_t UsesHost,
                             const WideString& Prefix, const WideString& ModelKey);
   // Registers the derived models of a configuration whose "Библиотека" names this module's
-  // file, with their parameter definitions. An empty source does nothing.
+  // file, with their parameter definitions. An empty source does nothing. A model without a
+  // "Код" (or with the empty identifier) raises error 20000, a default that is not a value of
+  // its definition's type error 20029; either way no model of the configuration is taken.
+  // Definitions without a name are left out.
   void LoadDefinitions(const VARIANT& Source);
 
 protected:

@@ -87,16 +87,29 @@ OleVariant TypedValue(const AnsiString& TypeName, const AnsiString& Text) {
   return OleVariant(WideFromAnsi(ConvertLineBreaks(Text, false)));
 }
 
-void CheckValueOfType(const AnsiString& TypeName, const AnsiString& Text) {
-  if (!Text.empty() && IsNumericType(TypeName)) (void)TypedValue(TypeName, Text);
+bool IsValueOfType(const AnsiString& TypeName, const AnsiString& Text) {
+  if (Text.empty()) return true;
+  int32_t whole = 0;
+  double number = 0;
+  if (platform::SameText(TypeName, TypeInteger())) return TryTextToInt(Text, whole);
+  if (IsFloatType(TypeName)) return TryTextToFloat(WithDecimalSeparator(Text), number);
+  return true;
+}
+
+void CheckPropertyValue(const TPropFields& Property, const AnsiString& Text) {
+  if (IsValueOfType(Property.TypeName, Text)) return;
+  RaiseError(ERR_PROPERTY_TYPE, {Property.Caption.empty() ? Property.Name : Property.Caption});
 }
 
 TPropList::TPropList() : TCollection(ItemClassOf<TPropItem>()) {}
 
 TPropItem* TPropList::FindProp(const AnsiString& Name) const {
+  // Most definitions have no second name: an empty name would find the first of them.
+  if (Name.empty()) return nullptr;
   for (int32_t i = 0; i < Count(); ++i) {
     TPropItem* item = Items(i);
-    if (platform::SameText(item->Name, Name) || platform::SameText(item->Alias, Name)) return item;
+    if (platform::SameText(item->Name, Name) || (!item->Alias.empty() && platform::SameText(item->Alias, Name)))
+      return item;
   }
   return nullptr;
 }
@@ -107,6 +120,7 @@ AnsiString TPropList::GetValueText(const AnsiString& Name) const {
 }
 
 void TPropList::SetValueText(const AnsiString& Name, const AnsiString& Text) {
+  if (Name.empty()) return;
   TPropItem* item = FindProp(Name);
   if (!item) {
     item = Add();

@@ -101,9 +101,14 @@ bool IsNumericType(const AnsiString& TypeName);
 // breaks turned back into CR LF. A text that is not a number of its type raises EConvertError.
 OleVariant TypedValue(const AnsiString& TypeName, const AnsiString& Text);
 
-// Raises EConvertError unless Text is a value of a numeric type (the empty text counts as no
-// value and passes). Other types accept every text.
-void CheckValueOfType(const AnsiString& TypeName, const AnsiString& Text);
+// True when Text is a value of the type: "Integer" a 32-bit integer, "Double" or "Число" a
+// number in either decimal notation. The empty text counts as no value and passes; other types
+// accept every text.
+bool IsValueOfType(const AnsiString& TypeName, const AnsiString& Text);
+
+// Raises error 20029 with the property's caption (its name when it has none) unless Text is a
+// value of the property's own type.
+void CheckPropertyValue(const TPropFields& Property, const AnsiString& Text);
 
 using TNameValuePairs = std::vector<std::pair<AnsiString, AnsiString>>;
 
@@ -115,10 +120,12 @@ public:
   TPropItem* Add() { return static_cast<TPropItem*>(TCollection::Add()); }
 
   // The first item whose Name or Alias equals Name (case-insensitive); null when there is none.
+  // The empty name names no item (an empty Alias matches nothing either).
   TPropItem* FindProp(const AnsiString& Name) const;
   // Value of that item; empty when there is none.
   AnsiString GetValueText(const AnsiString& Name) const;
-  // Sets Value; a missing item is added first with only its Name set.
+  // Sets Value; a missing item is added first with only its Name set. A value without a name
+  // is dropped.
   void SetValueText(const AnsiString& Name, const AnsiString& Text);
   // SetValueText for every pair, in order.
   void SetPairs(const TNameValuePairs& Pairs);

@@ -4,16 +4,18 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "automation/safe_array.h"
 #include "base/errors.h"
+#include "base/execution_mode.h"
 #include "devices/device_item.h"
 #include "devices/devices_list.h"
 #include "devices/prop_list.h"
 #include "driver/driver_object.h"
-#include "host/params.h"
-#include "host/plugin_entry.h"
-#include "host/variant_text.h"
+#include "host/wire/host_string.h"
+#include "host/wire/params.h"
+#include "host/wire/variant_text.h"
 #include "platform/ole_ptr.h"
 #include "platform/structured_exception.h"
 
@@ -26,7 +28,7 @@ constexpr int32_t kKindMethod = vestrel::kCallMethod;
 constexpr int32_t kKindGet = vestrel::kCallPropertyGet;
 constexpr int32_t kKindSet = vestrel::kCallPropertySet;
 
-bool IsBuiltinName(const AnsiString& name) {
+bool IsBuiltinName(std::string_view name) {
   return name == kBuiltinFree || name == kBuiltinLoad || name == kBuiltinEventSupport || name == kBuiltinSwitchOff;
 }
 
@@ -34,6 +36,27 @@ OleVariant Param(const TParams& block, int32_t index) {
   OleVariant value;
   block.GetParam(index, value);
   return value;
+}
+
+// The member name of parameter 1, read where it stands when it is a wide text; `storage` keeps
+// the text of any other value.
+WideStringView MemberNameOf(const TParams& block, WideString& storage) {
+  const VARIANT& value = ParamInPlace(block, vestrel::kParamMemberName);
+  if (V_VT(&value) == VT_BSTR) {
+    return V_BSTR(&value) == nullptr ? WideStringView() : WideStringView(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
+  }
+  VariantToText(value, storage);
+  return storage;
+}
+
+int32_t CallKindOf(const TParams& block) {
+  const VARIANT& value = ParamInPlace(block, vestrel::kParamCallKind);
+  return V_VT(&value) == VT_I4 ? V_I4(&value) : VariantToInt32(value);
+}
+
+// Nothing of a call may change before it is certain that its results can be written back.
+void CheckWritable(const TParams& block, int32_t index) {
+  if (!CanSetParam(block, index)) RaiseUnsupportedParamType();
 }
 
 // An ordinal value (an integer type or a Boolean) that is not 0: a device error code.
@@ -54,10 +77,11 @@ std::optional<int32_t> ErrorCodeOf(const VARIANT& result) {
   }
 }
 
-// The two-dimensional array object that parameter 3 holds, if it holds one.
+// The two-dimensional array object that parameter 3 holds (a value: GetParam followed the
+// host's reference), if it holds one.
 ComPtr<ISafeArray> ArrayObjectOf(const VARIANT& value) {
   ComPtr<ISafeArray> array;
-  if (!IsSafeArray(value)) return array;
+  if ((V_VT(&value) != VT_DISPATCH && V_VT(&value) != VT_UNKNOWN) || !IsSafeArray(value)) return array;
   IUnknown* object = V_VT(&value) == VT_DISPATCH ? V_DISPATCH(&value) : V_UNKNOWN(&value);
   if (object != nullptr) {
     platform::CallGuarded([&] { object->QueryInterface(IID_ISafeArray, array.PutVoid()); });
@@ -85,8 +109,8 @@ bool TBaseDllObj::Execute(TParams* params, TCallContext context) {
   bool result = true;
   for (TParams* block = params; block != nullptr; block = block->Next) {
     result = false;
-    const AnsiString name = block->GetName();
-    if (IsBuiltinName(name)) return RunBuiltin(*block);
+    const std::string_view name = HostStringView(block->Name);
+    if (IsBuiltinName(name)) return RunBuiltin(*block, name);
     bool stop = false;
     result = ExecuteBlock(*block, context, stop);
     if (stop) break;
@@ -94,15 +118,14 @@ bool TBaseDllObj::Execute(TParams* params, TCallContext context) {
   return result;
 }
 
-bool TBaseDllObj::RunBuiltin(TParams& block) {
-  const AnsiString name = block.GetName();
+bool TBaseDllObj::RunBuiltin(TParams& block, std::string_view name) {
   if (name == kBuiltinFree) {
     FreeDevices();
+    FreeStorageAttachedToHostBlocks();
   } else if (name == kBuiltinEventSupport) {
     IUnknown* sink = block.Sink;
     platform::CallGuarded([&] { FHostLink = sink; });
-    block.Clear();
-    block.AddParam(OleVariant(static_cast<IUnknown*>(MembersInterface())));
+    AnswerInParamZero(block, MembersInterface());
     platform::CallGuarded([&] { FDevices->SetEventSink(sink); });
     if (ExecutionMode() != EXECUTION_MODE_V7) MarkDeviceSwitchReadOnly();
   } else if (name == kBuiltinSwitchOff) {
@@ -114,11 +137,10 @@ bool TBaseDllObj::RunBuiltin(TParams& block) {
 
 bool TBaseDllObj::ExecuteBlock(TParams& block, TCallContext context, bool& stop) {
   if (block.Count() < kFirstArgument) RaiseText(AnsiFromUtf8("Недостаточно параметров при вызове метода"));
-  WideString wideName;
-  VariantToText(Param(block, vestrel::kParamMemberName), wideName);
-  const AnsiString name = AnsiFromWide(wideName);
+  WideString nameStorage;
+  const WideStringView name = MemberNameOf(block, nameStorage);
   if (name.empty()) RaiseText(AnsiFromUtf8("Не указано имя метода"));
-  int32_t kind = VariantToInt32(Param(block, vestrel::kParamCallKind));
+  int32_t kind = CallKindOf(block);
 
   // A host task records the driver that serves it; without a context the driver is the context.
   if (context != nullptr && context != this && IsHostTask(context)) {
@@ -130,22 +152,26 @@ bool TBaseDllObj::ExecuteBlock(TParams& block, TCallContext context, bool& stop)
     context = this;
   }
 
-  const TMethodEntry* method = MethodEntry(FindMethod(name));
-  const int32_t propertyNumber = FindProperty(name);
+  const TMemberKey* key = FindMemberKey(name);
+  const TMethodEntry* method = key != nullptr ? MethodEntry(key->Method) : nullptr;
+  const int32_t propertyNumber = PropertyNumberOf(key, name);
   const TPropertyEntry* property = PropertyEntry(propertyNumber);
-  TDeviceItem* device = DeviceFor(context);
-  TCallContextReset contextReset(device);
+  // The call's device lives until the call ends, whatever the handler or another thread does
+  // with the devices list meanwhile.
+  const ComPtr<TDeviceItem> device(DeviceFor(context));
+  TCallContextReset contextReset(device.Get());
 
-  if (method == nullptr && propertyNumber == kNoMember) RaiseError(ERR_MEMBER_NOT_FOUND, {name});
+  if (method == nullptr && propertyNumber == kNoMember) RaiseError(ERR_MEMBER_NOT_FOUND, {AnsiFromWide(name)});
   if (method != nullptr && kind == kKindGet) kind = kKindMethod;
 
   if ((kind == kKindMethod || kind == kKindSet) && method == nullptr) {
-    if (kind == kKindMethod) RaiseError(ERR_MEMBER_NOT_FOUND, {name});
+    if (kind == kKindMethod) RaiseError(ERR_MEMBER_NOT_FOUND, {AnsiFromWide(name)});
     if (PropertyReadOnly(propertyNumber))
-      RaiseText(FormatText(AnsiFromUtf8("Свойство [%s] доступно только для чтения"), {name}));
+      RaiseText(FormatText(AnsiFromUtf8("Свойство [%s] доступно только для чтения"), {AnsiFromWide(name)}));
     TPropertyHandler handler = nullptr;
-    std::string propertyName;
-    if (PropertyHandlerOf(propertyNumber, handler, propertyName)) {
+    std::string_view propertyName;
+    std::string storage;
+    if (PropertyHandlerOf(propertyNumber, handler, propertyName, storage)) {
       OleVariant value = Param(block, kFirstArgument);
       handler(context, 1, value, propertyName);
     }
@@ -153,24 +179,27 @@ bool TBaseDllObj::ExecuteBlock(TParams& block, TCallContext context, bool& stop)
     return true;
   }
   if (kind == kKindMethod || kind == kKindSet) {
-    CallMethod(block, name, *method, context, device);
+    CallMethod(block, name, *method, context, device.Get());
     return true;
   }
-  TPropertyHandler getHandler = nullptr;
-  std::string getName;
   if (kind == kKindGet && (property != nullptr || propertyNumber >= kParamDefinitionBase)) {
+    CheckWritable(block, vestrel::kParamResult);
+    TPropertyHandler handler = nullptr;
+    std::string_view propertyName;
+    std::string storage;
     OleVariant value;
-    if (PropertyHandlerOf(propertyNumber, getHandler, getName)) getHandler(context, 0, value, getName);
-    block.SetParam(vestrel::kParamResult, value);
+    if (PropertyHandlerOf(propertyNumber, handler, propertyName, storage)) handler(context, 0, value, propertyName);
+    TakeParam(block, vestrel::kParamResult, value);
     return true;
   }
   return false;
 }
 
-bool TBaseDllObj::PropertyHandlerOf(int32_t number, TPropertyHandler& handler, std::string& name) const {
+bool TBaseDllObj::PropertyHandlerOf(int32_t number, TPropertyHandler& handler, std::string_view& name,
+                                    std::string& storage) const {
   if (const TPropertyEntry* entry = PropertyEntry(number)) {
     handler = entry->Handler;
-    name = std::string(entry->Name);
+    name = entry->Name;
     return handler != nullptr;
   }
   if (number < kParamDefinitionBase || FParamDefinitionHandler == nullptr) return false;
@@ -178,11 +207,12 @@ bool TBaseDllObj::PropertyHandlerOf(int32_t number, TPropertyHandler& handler, s
   const int32_t index = number - kParamDefinitionBase;
   if (index < 0 || index >= definitions.Count()) return false;
   handler = FParamDefinitionHandler;
-  name = Utf8FromAnsi(definitions.Items(index)->Name);
+  storage = Utf8FromAnsi(definitions.Items(index)->Name);
+  name = storage;
   return true;
 }
 
-void TBaseDllObj::CallMethod(TParams& block, const AnsiString& name, const TMethodEntry& method, TCallContext context,
+void TBaseDllObj::CallMethod(TParams& block, WideStringView name, const TMethodEntry& method, TCallContext context,
                              TDeviceItem* device) {
   const int32_t required = method.ParamCount;
   int32_t passed = block.Count() - kFirstArgument;
@@ -203,9 +233,13 @@ void TBaseDllObj::CallMethod(TParams& block, const AnsiString& name, const TMeth
     }
   }
   if (passed != required) {
-    RaiseText(AnsiFromUtf8("Неверное количество переданных параметров\r\nФункция [") + name + "]\r\n" +
+    RaiseText(AnsiFromUtf8("Неверное количество переданных параметров\r\nФункция [") + AnsiFromWide(name) + "]\r\n" +
               AnsiFromUtf8("Передано: ") + std::to_string(passed) + "\r\n" + AnsiFromUtf8("Необходимо: ") +
               std::to_string(required));
+  }
+  CheckWritable(block, vestrel::kParamResult);
+  if (!arrayArgument) {
+    for (int32_t k = 0; k < required; ++k) CheckWritable(block, kFirstArgument + k);
   }
 
   SafeArrayPtr arguments(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(required)));
@@ -243,14 +277,17 @@ void TBaseDllObj::CallMethod(TParams& block, const AnsiString& name, const TMeth
   OleVariant result;
   method.Handler(context, arguments.Get(), result);
 
-  if (!arrayArgument) {
-    for (LONG k = 0; k < required; ++k) {
-      OleVariant value;
-      CheckOle(SafeArrayGetElement(arguments.Get(), &k, &value), "SafeArrayGetElement");
-      block.SetParam(kFirstArgument + k, value);
-    }
+  // The arguments and the result go back together: all of them or, when one cannot be
+  // converted to what the host's reference takes, none.
+  std::vector<OleVariant> values(arrayArgument ? 0 : static_cast<size_t>(required));
+  std::vector<TParamWrite> writes;
+  writes.reserve(values.size() + 1);
+  for (LONG k = 0; k < static_cast<LONG>(values.size()); ++k) {
+    CheckOle(SafeArrayGetElement(arguments.Get(), &k, &values[static_cast<size_t>(k)]), "SafeArrayGetElement");
+    writes.push_back({kFirstArgument + k, &values[static_cast<size_t>(k)]});
   }
-  block.SetParam(vestrel::kParamResult, result);
+  writes.push_back({vestrel::kParamResult, &result});
+  SetParams(block, writes.data(), writes.size());
 
   if (ExecutionMode() == EXECUTION_MODE_PLUGIN && ResultCheckActive()) {
     if (const std::optional<int32_t> code = ErrorCodeOf(result)) {

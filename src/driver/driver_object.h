@@ -7,14 +7,18 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/root_object.h"
 #include "driver/dispatch.h"
-#include "host/plugin_control.h"
 #include "platform/ole_ptr.h"
 #include "platform/text_codec.h"
 #include "vestrel/plugin_abi.h"
+
+// The control object that the driver creates and owns (the host boundary's first object); the
+// driver knows no more of it than its name.
+class TPluginControl;
 
 class TDevicesList;
 class TDeviceItem;
@@ -45,9 +49,13 @@ public:
   // The dispatcher: runs a chain of call blocks (context: a host task object, or null).
   bool Execute(TParams* params, TCallContext context);
 
-  // Lookups by name (host code page) and the entries behind member numbers.
+  // Lookups by name and the entries behind member numbers. Names compare in Unicode without
+  // regard to letter case (platform::FoldedUnit), the same whatever the user's regional
+  // settings; a name in the host code page is read in that code page first.
+  int32_t FindMethod(WideStringView name) const;
   int32_t FindMethod(const AnsiString& name) const;
   const TMethodEntry* MethodEntry(int32_t number) const;
+  int32_t FindProperty(WideStringView name) const;
   int32_t FindProperty(const AnsiString& name) const;
   const TPropertyEntry* PropertyEntry(int32_t number) const;
   // The read-only flag of a property as this driver has it now ("__@@EventSupport" makes the
@@ -64,7 +72,8 @@ public:
   // True when the object is a host task object ("TInternalTask" or "TTaskThread").
   static bool IsHostTask(const void* object);
 
-  // The third part of the module's file version (for 2.1.7.345: 7), kept as the release.
+  // The third part of the module's file version (for 2.1.7.345: 7), read with the rest of the
+  // version information at construction.
   uint16_t ReadRelease();
   uint16_t Release() const { return FRelease; }
   // Whether a non-zero integer method result becomes an error: false in execution mode 2.
@@ -131,27 +140,31 @@ private:
     TBaseDllObj& Owner;
   };
 
-  // A table entry's names in the host code page, prepared once.
-  struct TMethodKey {
-    AnsiString First, Second;
+  // Every name of the tables, folded, with the member numbers it finds: built once (when the
+  // tables are set), found through a hash table of its own.
+  struct TMemberKey {
+    WideString Folded;
+    uint32_t Hash = 0;
+    int32_t Method = kNoMember;    // the first method of that name in search order
+    int32_t Property = kNoMember;  // the first property of that name in search order
+    bool InSecondaryTable = false;  // some entry of the secondary method table has the name
   };
-  struct TPropertyKey {
-    AnsiString Name, EnglishName;
-  };
-  static std::vector<TMethodKey> MethodKeys(const TMethodTable& table);
-  static std::vector<TPropertyKey> PropertyKeys(const TPropertyTable& table);
-  static int32_t FindIn(const std::vector<TMethodKey>& keys, const AnsiString& name);
-  static int32_t FindIn(const std::vector<TPropertyKey>& keys, const AnsiString& name);
+  void BuildMemberKeys();
+  const TMemberKey* FindMemberKey(WideStringView name) const;
+  int32_t FindParamDefinition(WideStringView name) const;
+  int32_t PropertyNumberOf(const TMemberKey* key, WideStringView name) const;
 
   // One block of a chain (Execute): the block's result.
   bool ExecuteBlock(TParams& block, TCallContext context, bool& stop);
-  bool RunBuiltin(TParams& block);
-  void CallMethod(TParams& block, const AnsiString& name, const TMethodEntry& method, TCallContext context,
+  bool RunBuiltin(TParams& block, std::string_view name);
+  void CallMethod(TParams& block, WideStringView name, const TMethodEntry& method, TCallContext context,
                   TDeviceItem* device);
   void MarkDeviceSwitchReadOnly();
   // The handler and the Russian name (UTF-8) behind a property number: a table entry's, or the
-  // parameter-definition handler with the definition's name. False when there is none.
-  bool PropertyHandlerOf(int32_t number, TPropertyHandler& handler, std::string& name) const;
+  // parameter-definition handler with the definition's name (kept in storage). False when
+  // there is none.
+  bool PropertyHandlerOf(int32_t number, TPropertyHandler& handler, std::string_view& name,
+                         std::string& storage) const;
 
   bool FResultCheck = true;
   std::unique_ptr<TDevicesList> FDevices;
@@ -167,8 +180,9 @@ private:
   WideString FVersionText;
   int32_t FHostValue = 0;
 
-  std::vector<TMethodKey> FPrimaryKeys, FSecondaryKeys;
-  std::vector<TPropertyKey> FPropertyKeys, FExtraPropertyKeys;
+  std::vector<TMemberKey> FMemberKeys;
+  std::vector<int32_t> FMemberSlots;  // open addressing: an index into FMemberKeys, or -1
+  size_t FLongestKey = 0;
   std::vector<bool> FPropertyReadOnly, FExtraPropertyReadOnly;
   TBaseDllObjIntf FBaseDllObjIntf{*this};
   TMembersIntf FMembersIntf{*this};

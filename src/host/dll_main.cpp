@@ -1,7 +1,7 @@
 // The library's entry: module start and stop, and the two exports. Built into Vestrel.plu only
 // (as one of its own objects, so that the linker takes the plug-in's code in before the POSIX
 // start routine of dll_start_posix.cpp, which goes last).
-#include "driver/module_driver.h"
+#include "host/module_driver.h"
 #include "host/plugin_entry.h"
 #include "vestrel/plugin_abi.h"
 
@@ -44,11 +44,25 @@ const TDriverFactory gModuleDriverFactory = &VESTREL_MODULE_DRIVER_FACTORY;
 #ifdef _WIN32
 #include <windows.h>
 
+#include "platform/sync.h"
+
 // The C runtime constructs the library's static objects before this runs at attach and
 // destroys them after it runs at detach.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+//
+// Detach comes in two ways. A host's FreeLibrary: every polling thread holds a reference to
+// this library (platform::Thread) and drops it only as it ends, so a library unloaded with a
+// device on stays loaded, the device running on, until that device's thread has ended; when
+// the detach does come, no thread of the library runs and the stop waits for none (it runs
+// under the loader lock, which a thread needs to end). The process's end: the system has
+// already ended every other thread wherever it stood; if a polling thread was among them,
+// its locks and objects are in an unknown state and nothing of the plug-in is taken down (the
+// system closes the reader library, the marker and everything else with the process).
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) ModuleStart(gModuleDriverFactory);
-  if (reason == DLL_PROCESS_DETACH) ModuleStop();
+  if (reason == DLL_PROCESS_DETACH) {
+    const bool processEnds = reserved != nullptr;
+    if (!processEnds || platform::RunningThreadCount() == 0) ModuleStop();
+  }
   return TRUE;
 }
 #endif

@@ -1,37 +1,17 @@
 #include "host/plugin_control.h"
 
+#include "base/application_object.h"
 #include "base/collection_bases.h"
-#include "platform/ole_ptr.h"
+#include "base/host_call_lock.h"
 #include "driver/driver_object.h"
 #include "host/plugin_entry.h"
+#include "platform/ole_ptr.h"
 
 namespace {
-
-// The plug-in's own application object stands for the framework's application until the host
-// installs its own; only its identity matters.
-char gPluginApplicationObject = 0;
-void* gCurrentApplication = &gPluginApplicationObject;
 
 constexpr ULONG kUncounted = static_cast<ULONG>(-1);
 
 }  // namespace
-
-HRESULT InterfaceFailure() noexcept {
-  // The interface-item base knows how to set the error information; borrow it.
-  struct TErrorReporter : TCollectionItemInterface {
-    static HRESULT Report() { return SafeCallException(); }
-  };
-  try {
-    return TErrorReporter::Report();
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
-
-void* const kPluginApplication = &gPluginApplicationObject;
-
-void* CurrentApplication() noexcept { return gCurrentApplication; }
-void SetCurrentApplication(void* application) noexcept { gCurrentApplication = application; }
 
 TPluginControl::TPluginControl(TBaseDllObj** instanceVariable, TCallHandler callHandler)
     : FInstanceVariable(instanceVariable), FCallHandler(callHandler) {
@@ -74,6 +54,7 @@ HRESULT STDMETHODCALLTYPE TPluginControl::GetDllObjectIntf(IBaseDllObj** object)
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   try {
+    THostCallScope hostCall;
     TBaseDllObj* driver = GetDllObject();
     void* found = nullptr;
     if (FAILED(driver->QueryInterface(IID_IBaseDllObj, &found)) || found == nullptr) RaiseCodeError(ERR_NO_PLUGIN_OBJECT);
@@ -86,6 +67,7 @@ HRESULT STDMETHODCALLTYPE TPluginControl::GetDllObjectIntf(IBaseDllObj** object)
 }
 
 HRESULT STDMETHODCALLTYPE TPluginControl::SetApplication(void* application) {
+  THostCallScope hostCall;
   if (FApplicationSaved) return S_OK;
   FSavedApplication = CurrentApplication();
   FApplicationSaved = true;

@@ -12,17 +12,6 @@
 
 class TBaseDllObj;
 
-// The process-wide application object: the object that owns the plug-in's windows. It starts
-// as the plug-in's own (kPluginApplication) until the host installs its own through
-// IPluginControl::SetApplication.
-void* CurrentApplication() noexcept;
-void SetCurrentApplication(void* application) noexcept;
-extern void* const kPluginApplication;
-
-// Inside a catch handler of an interface operation: the failure status of the exception in
-// flight, with the thread's automation error information set to its message.
-HRESULT InterfaceFailure() noexcept;
-
 class TPluginControl final : public IPluginControl {
 public:
   // Publishes this object's IPluginControl as the module's control interface, replacing what

@@ -6,15 +6,15 @@
 #include "base/errors.h"
 #include "config/locale_formats.h"
 #include "config/log_name.h"
+#include "driver/driver_instance.h"
 #include "driver/driver_object.h"
 #include "host/tuning_flags.h"
-#include "host/variant_stream.h"
+#include "host/wire/variant_stream.h"
 #include "parsec/reader_library.h"
 #include "platform/structured_exception.h"
 
 namespace {
 
-TBaseDllObj* gDriverInstance = nullptr;
 std::atomic<IUnknown*> gPublishedControl{nullptr};
 bool gModuleStarted = false;
 
@@ -28,8 +28,6 @@ void RunStep(Step&& step) noexcept {
 }
 
 }  // namespace
-
-TBaseDllObj*& DriverInstance() noexcept { return gDriverInstance; }
 
 IUnknown* PublishedControl() noexcept { return gPublishedControl.load(); }
 void SetPublishedControl(IUnknown* control) noexcept { gPublishedControl = control; }
@@ -45,12 +43,6 @@ void StorePublishedControl(IUnknown** slot) noexcept {
   });
 }
 
-BOOL WINAPI DispatchToDriverInstance(TParams* params, IUnknown* context) {
-  TBaseDllObj* driver = gDriverInstance;
-  if (driver == nullptr) RaiseText(AnsiFromUtf8("GetDllObject вернул Nil"));
-  return driver->Execute(params, context) ? TRUE : FALSE;
-}
-
 void ModuleStart(TDriverFactory factory) noexcept {
   if (gModuleStarted) return;
   gModuleStarted = true;
@@ -61,16 +53,16 @@ void ModuleStart(TDriverFactory factory) noexcept {
   RunStep([] { StartTuningFlags(); });
   RunStep([] { InitializeReaderLibraryBinding(); });
   // The driver last; a failing construction leaves the library without one.
-  if (gDriverInstance == nullptr && factory != nullptr) {
-    RunStep([&] { gDriverInstance = factory().release(); });
+  if (DriverInstance() == nullptr && factory != nullptr) {
+    RunStep([&] { DriverInstance() = factory().release(); });
   }
 }
 
 void ModuleStop() noexcept {
   if (!gModuleStarted) return;
   // The driver first: its devices stop their polling threads before the reader library goes.
-  if (TBaseDllObj* driver = gDriverInstance) {
-    gDriverInstance = nullptr;
+  if (TBaseDllObj* driver = DriverInstance()) {
+    DriverInstance() = nullptr;
     RunStep([&] { delete driver; });
   }
   RunStep([] { FinalizeReaderLibraryBinding(); });

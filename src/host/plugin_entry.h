@@ -20,15 +20,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "host/execution_mode.h"
+#include "driver/driver_instance.h"
 #include "platform/ole_automation.h"
 #include "vestrel/plugin_abi.h"
 
 class TBaseDllObj;
-
-// The driver instance variable: the library's one driver object, or null (before start,
-// after a failed construction, after stop). The control object reads it through its address.
-TBaseDllObj*& DriverInstance() noexcept;
 
 // The published control interface that PluginControl hands out (IPluginControl), or null.
 IUnknown* PublishedControl() noexcept;
@@ -41,10 +37,6 @@ void StorePublishedControl(IUnknown** slot) noexcept;
 // Makes the module's driver object; stores nothing itself. The library passes the factory of
 // its concrete driver; a test build passes one that fails.
 using TDriverFactory = std::unique_ptr<TBaseDllObj> (*)();
-
-// The call handler that the driver installs: runs the chain on the driver instance's
-// dispatcher (a failure raises, for the call entry to record).
-BOOL WINAPI DispatchToDriverInstance(TParams* params, IUnknown* context);
 
 // Module start and stop, run by the library's entry (DllMain on Windows, the shared object's
 // constructor and destructor elsewhere). Neither raises.

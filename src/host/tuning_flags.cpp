@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "base/errors.h"
+#include "base/execution_mode.h"
 #include "config/module_file.h"
-#include "host/plugin_entry.h"
 #include "platform/desktop.h"
 #include "platform/ini_file.h"
 #include "platform/text_compare.h"

@@ -3,7 +3,7 @@
 #include "config/variant_types.h"
 #include "devices/device_item.h"
 #include "devices/prop_list.h"
-#include "host/variant_text.h"
+#include "host/wire/variant_text.h"
 
 namespace {
 

@@ -9,13 +9,16 @@
 #include "devices/config_source.h"
 #include "devices/devices_list.h"
 #include "devices/model_list.h"
-#include "host/plugin_entry.h"
-#include "host/variant_text.h"
+#include "driver/driver_instance.h"
+#include "host/wire/variant_text.h"
 #include "parsec/manager_vestrel.h"
 #include "platform/desktop.h"
 #include "platform/ole_ptr.h"
 
 namespace {
+
+// The longest beep the host may ask for.
+constexpr int32_t kMaxBeepMilliseconds = 10000;
 
 // ---------------------------------------------------------------------------------------------
 // Arguments and results.
@@ -102,7 +105,8 @@ void DeleteDevice(TCallContext context, SAFEARRAY* arguments, VARIANT& result) {
   if (!IsInt32(number)) return SetResult(result, DEVICE_NOT_ACTIVE);
   const int32_t index = ToInt32(number);
   if (index < 1 || index > devices.Count()) return SetResult(result, DEVICE_NOT_ACTIVE);
-  devices.DetachById(devices.GetItem(index - 1)->DeviceId());
+  // The device at that number, even when another device carries the same identifier.
+  devices.DetachDevice(devices.GetItem(index - 1));
   SetResult(result, DEVICE_OK);
 }
 
@@ -225,7 +229,11 @@ void Beep(TCallContext, SAFEARRAY* arguments, VARIANT& result) {
   const OleVariant frequency = Argument(arguments, 0);
   const OleVariant duration = Argument(arguments, 1);
   if (!IsInt32(frequency) || !IsInt32(duration)) return SetResult(result, DEVICE_BAD_PARAM_TYPE);
-  platform::SpeakerBeep(static_cast<uint32_t>(ToInt32(frequency)), static_cast<uint32_t>(ToInt32(duration)));
+  // The system's beep holds the calling thread (the host's) for the whole duration; a
+  // negative one would be read as about 49 days.
+  const int32_t milliseconds = ToInt32(duration);
+  if (milliseconds < 0 || milliseconds > kMaxBeepMilliseconds) return SetResult(result, VESTREL_BAD_PARAMETER_VALUE);
+  platform::SpeakerBeep(static_cast<uint32_t>(ToInt32(frequency)), static_cast<uint32_t>(milliseconds));
   SetResult(result, DEVICE_OK);
 }
 

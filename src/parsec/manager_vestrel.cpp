@@ -1,17 +1,20 @@
 #include "parsec/manager_vestrel.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
 #include "base/errors.h"
+#include "base/execution_mode.h"
 #include "base/global_id.h"
-#include "config/message_pump.h"
+#include "base/host_call_lock.h"
 #include "devices/model_list.h"
 #include "devices/prop_list.h"
-#include "host/execution_mode.h"
 #include "parsec/reader_library.h"
 #include "parsec/vestrel_settings_form.h"
+#include "platform/desktop.h"
 #include "platform/ole_ptr.h"
 #include "platform/structured_exception.h"
 
@@ -74,29 +77,163 @@ AnsiString CardCodeText(uint32_t Number) {
 }
 
 bool IsRepeatedCode(const TReaderCode& Last, const AnsiString& Code, int32_t RepeatInterval, uint32_t Now) {
-  const int32_t remaining = platform::TickDifference(Last.Tick + static_cast<uint32_t>(RepeatInterval), Now);
-  return Code == Last.Code && remaining > 0;
+  if (Code != Last.Code || RepeatInterval <= 0) return false;
+  return platform::TicksElapsed(Last.Tick, Now) < static_cast<uint32_t>(RepeatInterval);
+}
+
+// ---- Waiting for polling threads ----
+
+namespace {
+
+std::atomic<uint32_t> gStartupWait{kStartupWaitMilliseconds};
+std::atomic<uint32_t> gStopWait{kStopWaitMilliseconds};
+
+// Milliseconds left of a bound that started at Start (steady clock: test clocks stand still).
+uint32_t Remaining(std::chrono::steady_clock::time_point Start, uint32_t Bound) {
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
+  return elapsed >= Bound ? 0 : Bound - static_cast<uint32_t>(elapsed);
+}
+
+// The polling threads that their devices let go without joining them: stopped from inside
+// their own event, or abandoned. Their objects stay here until they have ended, and are freed
+// by the next thread that looks (never the thread itself).
+class TStoppingThreads {
+public:
+  void Add(std::shared_ptr<TReadPThread> Thread) {
+    Awaited(false);  // frees the ones that have ended meanwhile
+    std::lock_guard<std::mutex> lock(FLock);
+    FThreads.push_back(std::move(Thread));
+  }
+
+  // Waits for the threads that are ending by themselves (not abandoned ones, and not the
+  // calling thread); true when none is left. With Abandoned, waits for those too.
+  bool WaitForEnd(uint32_t Bound, bool Abandoned) {
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::shared_ptr<TReadPThread>& thread : Awaited(Abandoned)) {
+      if (!thread->WaitForEnded(Remaining(start, Bound))) break;
+    }
+    return Awaited(Abandoned).empty();
+  }
+
+private:
+  // Frees the ended ones and lists those to wait for.
+  std::vector<std::shared_ptr<TReadPThread>> Awaited(bool Abandoned) {
+    std::vector<std::shared_ptr<TReadPThread>> ended, awaited;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      auto kept = FThreads.begin();
+      for (auto& thread : FThreads) {
+        if (thread->Ended() && !thread->IsCurrentThread()) {
+          ended.push_back(std::move(thread));
+          continue;
+        }
+        if (!thread->IsCurrentThread() && (Abandoned || !thread->Abandoned())) awaited.push_back(thread);
+        *kept++ = std::move(thread);
+      }
+      FThreads.erase(kept, FThreads.end());
+    }
+    return awaited;  // `ended` goes here, outside the lock
+  }
+
+  std::mutex FLock;
+  std::vector<std::shared_ptr<TReadPThread>> FThreads;
+};
+
+TStoppingThreads& StoppingThreads() {
+  static TStoppingThreads threads;
+  return threads;
+}
+
+// The message dispatch of the polling thread: each message under the structured-exception
+// guard, so that a faulty window procedure (the reader library may own windows on this
+// thread) costs that message only.
+void DispatchThreadMessages() {
+  for (;;) {
+    try {
+      if (!platform::CallGuarded([] { return platform::DispatchOneMessage(); })) return;
+    } catch (...) {
+      // The message was taken; the next one is dispatched.
+    }
+  }
+}
+
+// Dispatches this thread's messages for Milliseconds, sleeping while none is waiting.
+void DispatchMessagesFor(uint32_t Milliseconds) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    DispatchThreadMessages();
+    const uint32_t left = Remaining(start, Milliseconds);
+    if (left == 0) return;
+    platform::WaitForMessage(left);
+  }
+}
+
+}  // namespace
+
+void SetPollingThreadWaits(uint32_t StartupMilliseconds, uint32_t StopMilliseconds) {
+  gStartupWait = StartupMilliseconds ? StartupMilliseconds : kStartupWaitMilliseconds;
+  gStopWait = StopMilliseconds ? StopMilliseconds : kStopWaitMilliseconds;
+}
+
+bool WaitForPollingThreadsToEnd(uint32_t Milliseconds) {
+  THostCallLockReleased unlocked;
+  return StoppingThreads().WaitForEnd(Milliseconds, true);
 }
 
 // ---- TReadPThread ----
 
-TReadPThread::TReadPThread() = default;
-
-TReadPThread::~TReadPThread() {
-  Terminate();
-  FThread.Join();
+TReadPThread::TReadPThread(TManagerVestrel* Device, int32_t RepeatInterval)
+    : FDevice(Device), FRepeatInterval(RepeatInterval) {
+  FEnded.Set();  // until it runs
 }
+
+TReadPThread::~TReadPThread() { FThread.Detach(); }
 
 bool TReadPThread::Resume() {
-  return FThread.Start([this] { Execute(); });
+  FEnded.Reset();
+  if (FThread.Start([this] { Execute(); })) return true;
+  FEnded.Set();
+  return false;
 }
 
-void TReadPThread::Terminate() {
+void TReadPThread::RequestStop() {
+  {
+    std::lock_guard<std::mutex> lock(FDeviceLock);
+    FDevice = nullptr;
+  }
   FTerminated = true;
   FTerminateEvent.Set();
 }
 
+bool TReadPThread::IsCurrentThread() const { return FThreadId.load() == platform::CurrentThreadId(); }
+
+bool TReadPThread::WaitForStart(uint32_t TimeoutMilliseconds) const {
+  THostCallLockReleased unlocked;
+  return FStartedEvent.WaitLettingSentMessagesThrough(TimeoutMilliseconds);
+}
+
+bool TReadPThread::WaitForEnd(uint32_t TimeoutMilliseconds) {
+  THostCallLockReleased unlocked;
+  return FThread.JoinLettingSentMessagesThrough(TimeoutMilliseconds);
+}
+
+void TReadPThread::Abandon() {
+  FAbandoned = true;
+  MarkReaderLibraryOwnerStuck(this);
+  FThread.Detach();
+}
+
+template <class F>
+bool TReadPThread::WithDevice(F&& Use) {
+  std::lock_guard<std::mutex> lock(FDeviceLock);
+  if (FDevice == nullptr) return false;
+  Use(*FDevice);
+  return true;
+}
+
 void TReadPThread::Execute() {
+  FThreadId = platform::CurrentThreadId();
   StartReaders();
   while (!Terminated()) {
     // A failed start-up polls nothing: it only waits to be stopped.
@@ -104,6 +241,8 @@ void TReadPThread::Execute() {
     FTerminateEvent.Wait(kPollPauseMilliseconds);
   }
   StopReaders();
+  // The last step: from here on nothing of this object is touched, and its owner may free it.
+  FEnded.Set();
 }
 
 void TReadPThread::StartReaders() {
@@ -114,21 +253,27 @@ void TReadPThread::StartReaders() {
     ~SignalWhenDone() { Event.Set(); }
   } signal{FStartedEvent};
   try {
-    if (!LoadReaderLibrary()) {
-      FStatus = ReaderLibraryInUse ? DEVICE_READER_IN_USE : DEVICE_LIBRARY_ERROR;
-      return;
+    switch (LoadReaderLibraryFor(this)) {
+      case TReaderLibraryLoad::Bound: break;
+      case TReaderLibraryLoad::InUse: FStatus = DEVICE_READER_IN_USE; return;
+      case TReaderLibraryLoad::HeldByStuckCall: FStatus = VESTREL_NO_CONNECTION; return;
+      case TReaderLibraryLoad::Failed: FStatus = DEVICE_LIBRARY_ERROR; return;
     }
     FLoadedLibrary = true;
-    const int16_t count = Guarded([] { return ReaderLibrary.Enumerate(); });
+    // An owner that gave up on this thread while it was binding: the binding is stuck too.
+    if (Abandoned()) MarkReaderLibraryOwnerStuck(this);
+    const int16_t count = std::min(Guarded([] { return ReaderLibrary.Enumerate(); }), kMaxReaders);
     if (count < 1) {
       FStatus = DEVICE_READER_MISSING;  // the library stays bound until StopReaders
       return;
     }
     for (int16_t reader = 0; reader < count; ++reader) {
-      FCodes.push_back(TReaderCode{AnsiString(), platform::TickCount()});
+      const uint32_t now = platform::TickCount();
+      FCodes.push_back(TReaderCode{AnsiString(), now, 0, now});
       Guarded([reader] { return ReaderLibrary.OpenReader(reader); });
       Guarded([reader] { return ReaderLibrary.SetBeepBlinkMode(reader, 0, 1); });
-      const int32_t wiegand26 = OldDataFormatChosen(*FDevice) ? 1 : 0;
+      int32_t wiegand26 = 0;
+      WithDevice([&](TManagerVestrel& device) { wiegand26 = OldDataFormatChosen(device) ? 1 : 0; });
       Guarded([wiegand26] { return ReaderLibrary.SetWiegand26(wiegand26); });
     }
     FStatus = DEVICE_OK;
@@ -151,7 +296,7 @@ void TReadPThread::PollReaders() {
     } catch (...) {
       // A reader that fails, or a host that fails to take a code, costs this reader's turn only.
     }
-    if (dispatchMessages) ProcessMessages();
+    if (dispatchMessages) DispatchThreadMessages();
   }
 }
 
@@ -165,16 +310,24 @@ bool TReadPThread::ReaderTurn(int16_t Reader) {
     Guarded([&] { return ReaderLibrary.ReadCardNumberRaw(Reader, &scratch, buffer, &length); });
   }
   uint32_t number = 0;
-  if (Guarded([&] { return ReaderLibrary.ReadCardNumber(Reader, &number); }) != 0) return true;
-
-  AnsiString code = CardCodeText(number);
+  const int16_t answer = Guarded([&] { return ReaderLibrary.ReadCardNumber(Reader, &number); });
   const uint32_t now = platform::TickCount();
   TReaderCode& last = FCodes[static_cast<size_t>(Reader)];
+  if (answer != last.LastAnswer) {
+    last.LastAnswer = answer;
+    last.AnswerSince = now;
+  }
+  if (answer != 0) return true;
+
+  AnsiString code = CardCodeText(number);
   if (IsRepeatedCode(last, code, FRepeatInterval, now)) return false;
   last.Code = code;
   last.Tick = now;
 
-  if (OldDataFormatChosen(*FDevice)) code = "00" + code;
+  bool oldFormat = false;
+  // A device that let the thread go gets no more events.
+  if (!WithDevice([&](TManagerVestrel& device) { oldFormat = OldDataFormatChosen(device); })) return true;
+  if (oldFormat) code = "00" + code;
   const uint8_t mode = ExecutionMode();
   if (mode != EXECUTION_MODE_V7 && mode != EXECUTION_MODE_V8) SendCardEvent(code);
   Guarded([Reader] { return ReaderLibrary.BeepBlink(Reader); });
@@ -182,14 +335,23 @@ bool TReadPThread::ReaderTurn(int16_t Reader) {
 }
 
 void TReadPThread::SendCardEvent(const AnsiString& Code) {
-  IHostEventSink* sink = FDevice->HostEventSink();
-  if (!sink) return;
   static const WideString source = WideFromUtf8("Сканер");
-  TGlobalId deviceId = FDevice->DeviceId();
+  IHostEventSink* sink = nullptr;
+  const TGlobalId* deviceId = nullptr;
+  TGlobalId id{};
+  WithDevice([&](TManagerVestrel& device) {
+    sink = device.HostEventSink();
+    id = device.DeviceId();
+    device.FCardEventDeviceId = id;
+    deviceId = device.CardEventDeviceId();
+  });
+  if (!sink) return;
   OleString sourceText(source);
-  OleString deviceIdText(GlobalIdToStr(deviceId));
+  OleString deviceIdText(GlobalIdToStr(id));
   OleString data(WideFromAnsi(Code));
-  Guarded([&] { sink->ExternalEvent(sourceText.Get(), deviceIdText.Get(), &deviceId, data.Get()); });
+  // Outside the device link: the sink may switch the device off or delete it (from this very
+  // thread), which cuts the link; nothing of the device is touched after the call.
+  Guarded([&] { sink->ExternalEvent(sourceText.Get(), deviceIdText.Get(), deviceId, data.Get()); });
 }
 
 void TReadPThread::StopReaders() {
@@ -206,17 +368,14 @@ void TReadPThread::StopReaders() {
       }
     }
     FCodes.clear();
-    WaitProcessingMessages(kStopDrainMilliseconds);
+    DispatchMessagesFor(kStopDrainMilliseconds);
   } catch (...) {
   }
   // A thread whose load failed leaves the library alone: another device of this process may
   // have it bound and still be polling.
   if (FLoadedLibrary) {
     FLoadedLibrary = false;
-    try {
-      UnloadReaderLibrary();
-    } catch (...) {
-    }
+    UnloadReaderLibraryFor(this);
   }
 }
 
@@ -226,35 +385,97 @@ TManagerVestrel::TManagerVestrel(TCollection* Collection) : TDeviceItem(Collecti
 
 TManagerVestrel::~TManagerVestrel() { Close(); }
 
+namespace {
+
+// Keeps a device alive across a wait that lets the host's other calls run (one of them may
+// delete it): the device is freed, if at all, when the holder is done. A device that is being
+// destroyed already (its count is 0) is not kept.
+class TKeepDevice {
+public:
+  explicit TKeepDevice(TManagerVestrel& Device) : FDevice(Device.RefCount() > 0 ? &Device : nullptr) {
+    if (FDevice) FDevice->AddRef();
+  }
+  ~TKeepDevice() {
+    if (FDevice) FDevice->Release();
+  }
+  TKeepDevice(const TKeepDevice&) = delete;
+  TKeepDevice& operator=(const TKeepDevice&) = delete;
+
+private:
+  TManagerVestrel* FDevice;
+};
+
+}  // namespace
+
+int32_t TManagerVestrel::SetActive(int32_t Value) {
+  // Open and Close wait for the polling thread with the host call lock given up.
+  TKeepDevice keep(*this);
+  return TDeviceItem::SetActive(Value);
+}
+
 int32_t TManagerVestrel::ShowSettings() {
+  // The dialog's loop dispatches the host's window messages, and the host may call in from
+  // them (on this thread, through the held host-call lock); one of those calls may delete this
+  // device: it stays alive until the dialog is done with it. Calls from the host's other threads
+  // wait until the dialog closes: the call that opened it is still running.
+  TKeepDevice keep(*this);
   TfmVestrelSettings form(*this);
-  if (form.ShowModal() != platform::kModalOk) return DEVICE_CANCELLED;
-  SetIntParam(RepeatIntervalParamName(), form.GetRepeatInterval());
-  SetIntParam(OldDataFormatParamName(), form.GetOldFormat());
-  SetDeviceName(form.GetDeviceName());
+  const int32_t result = form.ShowModal();
+  if (result != platform::kModalOk) return DEVICE_CANCELLED;
+  // Only what the user changed: a value the dialog cannot show as it is (an interval below
+  // its minimum, an old-format value other than 0 and 1) stays as configured.
+  if (form.RepeatIntervalChanged()) SetIntParam(RepeatIntervalParamName(), form.GetRepeatInterval());
+  if (form.OldFormatChanged()) SetIntParam(OldDataFormatParamName(), form.GetOldFormat());
+  if (form.DeviceNameChanged()) SetDeviceName(form.GetDeviceName());
   return DEVICE_OK;
 }
 
 bool TManagerVestrel::Open() {
   Close();
+  // A thread stopped from inside its own event may still be letting the reader go.
+  {
+    THostCallLockReleased unlocked;
+    StoppingThreads().WaitForEnd(gStopWait.load(), false);
+  }
   int32_t interval = GetIntParam(RepeatIntervalParamName());
   FRepeatInterval = interval < kMinRepeatInterval ? kMinRepeatInterval : interval;
 
-  FReadThread = std::make_unique<TReadPThread>();
-  FReadThread->FDevice = this;
-  FReadThread->FRepeatInterval = FRepeatInterval;
-  int32_t status = -1;
-  // A start-up that has not finished in time counts as failed (-1), even if it ends just after.
-  if (FReadThread->Resume() && FReadThread->WaitForStart(kStartupWaitMilliseconds)) status = FReadThread->Status();
+  auto thread = std::make_shared<TReadPThread>(this, FRepeatInterval);
+  {
+    std::lock_guard<std::mutex> lock(FThreadLock);
+    FReadThread = thread;
+  }
+  int32_t status = VESTREL_INTERNAL_ERROR;
+  if (thread->Resume()) {
+    // A start-up that has not finished in time counts as failed, even if it ends just after:
+    // the reader library did not answer.
+    status = thread->WaitForStart(gStartupWait.load()) ? thread->Status() : VESTREL_NO_CONNECTION;
+  }
   SetErrorCode(status);
-  const bool opened = ErrorCode() == DEVICE_OK;
-  if (!opened) Close();
-  return opened;
+  if (status == DEVICE_OK) return true;
+  Close();
+  SetErrorCode(status);
+  return false;
 }
 
 bool TManagerVestrel::Close() {
-  FReadThread.reset();
-  return true;
+  std::shared_ptr<TReadPThread> thread;
+  {
+    std::lock_guard<std::mutex> lock(FThreadLock);
+    thread = std::move(FReadThread);
+  }
+  if (!thread) return true;
+  thread->RequestStop();
+  if (thread->IsCurrentThread()) {
+    // Inside the thread's own event: it ends by itself once the event returns.
+    StoppingThreads().Add(std::move(thread));
+    return true;
+  }
+  if (thread->WaitForEnd(gStopWait.load())) return true;
+  thread->Abandon();
+  StoppingThreads().Add(std::move(thread));
+  SetErrorCode(VESTREL_NO_CONNECTION);
+  return false;
 }
 
 // ---- TManagerVestrelList ----

@@ -1,5 +1,7 @@
 #include "parsec/reader_library.h"
 
+#include <chrono>
+#include <mutex>
 #include <utility>
 
 #include "config/module_file.h"
@@ -16,6 +18,52 @@ TReaderLibraryEntryPoints ReaderLibrary;
 namespace {
 
 std::string folderOverride;
+
+// The binding's lock and its owner. The loaded flag mirrors ReaderLibraryHandle for readers
+// outside the lock (the owner's polling loop).
+std::timed_mutex bindingLock;
+TReaderLibraryOwner bindingOwner = nullptr;
+bool bindingOwnerStuck = false;
+std::atomic<bool> bindingLoaded{false};
+// The owner of a binding made through the module's own LoadReaderLibrary.
+const char moduleOwner = 0;
+
+class TBindingLock {
+public:
+  TBindingLock() : FLocked(bindingLock.try_lock_for(std::chrono::milliseconds(kBindingLockWaitMilliseconds))) {}
+  ~TBindingLock() {
+    if (FLocked) bindingLock.unlock();
+  }
+  TBindingLock(const TBindingLock&) = delete;
+  TBindingLock& operator=(const TBindingLock&) = delete;
+  bool Locked() const { return FLocked; }
+
+private:
+  bool FLocked;
+};
+
+// Frees the library and closes the marker; the caller holds the binding's lock.
+void UnloadLocked() {
+  if (ReaderLibraryHandle.IsLoaded()) {
+    bindingLoaded = false;
+    try {
+      // Freeing runs the library's own end code. The handle is given up before it runs.
+      platform::CallGuarded([] { ReaderLibraryHandle.Free(); });
+    } catch (...) {
+      // A library that failed in its end code counts as unloaded all the same.
+    }
+    ReaderLibrary = TReaderLibraryEntryPoints{};
+    if (ReaderLibraryMutex.IsOpen()) {
+      try {
+        CloseNamedMutex(ReaderLibraryMutex);
+      } catch (...) {
+        // The handle is given up either way; unloading reports no failure.
+      }
+    }
+  }
+  bindingOwner = nullptr;
+  bindingOwnerStuck = false;
+}
 
 // Resolves one name into its slot; false when the library lacks it.
 template <class Function>
@@ -50,14 +98,14 @@ bool BindReaderLibrary() {
       platform::CallGuarded([&] { return platform::DynamicLibrary::Load(folder + kReaderLibraryFileName); });
   if (!ReaderLibraryHandle.IsLoaded()) return false;
   if (!ResolveEntryPoints()) {
-    UnloadReaderLibrary();
+    UnloadLocked();
     return false;
   }
   // A mutex that cannot be created raises; the caller's guard unloads again.
   ReaderLibraryMutex = CreateNamedMutex(nullptr, true, ReaderLibraryMutexName);
   if (ReaderLibraryMutex.AlreadyExisted()) {
     // Another holder bound the library between our existence test and now: it keeps it.
-    UnloadReaderLibrary();
+    UnloadLocked();
     ReaderLibraryInUse = true;
     return false;
   }
@@ -78,53 +126,72 @@ void SetReaderLibraryFolder(const std::string& folder) {
   }
 }
 
-bool LoadReaderLibrary() {
+TReaderLibraryLoad LoadReaderLibraryFor(TReaderLibraryOwner owner) {
   try {
     ReaderLibraryInUse = false;
+    TBindingLock lock;
+    // A library whose own start or end code hangs holds the lock (its load or unload runs
+    // under it): that is a stuck call as well.
+    if (!lock.Locked()) return TReaderLibraryLoad::HeldByStuckCall;
+    if (bindingOwner != nullptr && bindingOwnerStuck) return TReaderLibraryLoad::HeldByStuckCall;
     if (MutexExists(ReaderLibraryMutexName)) {
       ReaderLibraryInUse = true;
-      return false;
+      return TReaderLibraryLoad::InUse;
     }
-    UnloadReaderLibrary();
+    UnloadLocked();  // a binding of this module without its marker
     try {
-      return BindReaderLibrary();
+      if (!BindReaderLibrary()) {
+        UnloadLocked();
+        return ReaderLibraryInUse ? TReaderLibraryLoad::InUse : TReaderLibraryLoad::Failed;
+      }
     } catch (...) {
-      UnloadReaderLibrary();
-      return false;
+      UnloadLocked();
+      return TReaderLibraryLoad::Failed;
     }
+    bindingOwner = owner;
+    bindingLoaded = true;
+    return TReaderLibraryLoad::Bound;
   } catch (...) {
-    return false;
+    return TReaderLibraryLoad::Failed;
   }
 }
 
+void UnloadReaderLibraryFor(TReaderLibraryOwner owner) {
+  try {
+    TBindingLock lock;
+    if (lock.Locked() && owner != nullptr && bindingOwner == owner) UnloadLocked();
+  } catch (...) {
+  }
+}
+
+void MarkReaderLibraryOwnerStuck(TReaderLibraryOwner owner) {
+  TBindingLock lock;
+  if (lock.Locked() && owner != nullptr && bindingOwner == owner) bindingOwnerStuck = true;
+}
+
+bool LoadReaderLibrary() { return LoadReaderLibraryFor(&moduleOwner) == TReaderLibraryLoad::Bound; }
+
 bool UnloadReaderLibrary() {
-  if (ReaderLibraryHandle.IsLoaded()) {
-    try {
-      // Freeing runs the library's own end code. The handle is given up before it runs.
-      platform::CallGuarded([] { ReaderLibraryHandle.Free(); });
-    } catch (...) {
-      // A library that failed in its end code counts as unloaded all the same.
-    }
-    ReaderLibrary = TReaderLibraryEntryPoints{};
-    if (ReaderLibraryMutex.IsOpen()) {
-      try {
-        CloseNamedMutex(ReaderLibraryMutex);
-      } catch (...) {
-        // The handle is given up either way; unloading reports no failure.
-      }
-    }
+  try {
+    TBindingLock lock;
+    if (lock.Locked()) UnloadLocked();
+  } catch (...) {
   }
   return true;
 }
 
-bool IsReaderLibraryLoaded() { return ReaderLibraryHandle.IsLoaded(); }
+bool IsReaderLibraryLoaded() { return bindingLoaded.load(); }
 
 void RaiseReaderLibraryNotBound() {
   throw Exception(AnsiFromUtf8("Библиотека считывателя prx08.dll не загружена"));
 }
 
 void InitializeReaderLibraryBinding() {
+  TBindingLock lock;
   ReaderLibraryHandle = platform::DynamicLibrary();
+  bindingLoaded = false;
+  bindingOwner = nullptr;
+  bindingOwnerStuck = false;
   ReaderLibraryInUse = false;
   ReaderLibraryMutexName = kReaderLibraryMutexName;
   ReaderLibraryMutex = platform::NamedMutex();

@@ -3,6 +3,14 @@
 // resolving its eleven entry points into one table, and marking it as taken with the named
 // mutex "Vestrel_M", so that a second holder (another process, or a second device of this one)
 // finds it in use. The polling thread is the only caller of the library.
+//
+// Threads: several polling threads may start and stop at once (two devices switched on from
+// two host threads, a stop from inside a card event while a new start begins). The binding
+// has one owner, the polling thread that bound it; binding and unbinding happen under one
+// lock, only the owner calls the entry points and only the owner unbinds. An owner whose
+// call into the library does not return is marked stuck: it keeps the library bound and the
+// marker held (nothing may unload a library that is inside a call), and every later load
+// answers that a stuck call holds it, until the call returns and the owner unbinds.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -49,11 +57,34 @@ inline constexpr char kReaderLibraryFileName[] = "prx08.dll";
 inline constexpr char kReaderLibraryMutexName[] = "Vestrel_M";
 
 // Unit-wide state, one copy per loaded plug-in module.
-extern platform::DynamicLibrary ReaderLibraryHandle;
+extern platform::DynamicLibrary ReaderLibraryHandle;  // written under the binding's lock
 extern std::atomic<bool> ReaderLibraryInUse;  // set by the last load when another holder had it
 extern std::string ReaderLibraryMutexName;
 extern platform::NamedMutex ReaderLibraryMutex;
 extern TReaderLibraryEntryPoints ReaderLibrary;
+
+// Who holds the binding: an address that identifies the holder (a polling thread's object).
+using TReaderLibraryOwner = const void*;
+
+enum class TReaderLibraryLoad {
+  Bound,            // the caller owns the binding now
+  InUse,            // another holder has it (this process or another): device error 11
+  HeldByStuckCall,  // a holder of this process is stuck inside the library: device error 2
+  Failed,           // the library could not be bound: device error 9
+};
+
+// The longest a load or an unload waits for another one that is under way. Only a library
+// whose own start or end code never returns holds the binding's lock longer.
+inline constexpr uint32_t kBindingLockWaitMilliseconds = 10000;
+
+// Binds the library for owner (LoadReaderLibrary's steps, under the binding's lock).
+// ReaderLibraryInUse is set as LoadReaderLibrary sets it.
+TReaderLibraryLoad LoadReaderLibraryFor(TReaderLibraryOwner owner);
+// Unbinds, when owner holds the binding; anyone else's binding is left alone.
+void UnloadReaderLibraryFor(TReaderLibraryOwner owner);
+// The owner's call into the library has not returned in time: later loads answer
+// HeldByStuckCall until the owner unbinds.
+void MarkReaderLibraryOwnerStuck(TReaderLibraryOwner owner);
 
 // Loads and binds the library: true only when it is loaded, all eleven entry points are
 // resolved and the marker mutex is held. False, with ReaderLibraryInUse set, when another holder
@@ -61,7 +92,9 @@ extern TReaderLibraryEntryPoints ReaderLibrary;
 // turns out to exist already); false otherwise on any failure. Makes the library's folder the
 // current directory. Never raises.
 bool LoadReaderLibrary();
-// Frees the library and closes the marker mutex when the library is loaded. Always true.
+// Binds for the module itself (LoadReaderLibraryFor with the module as owner).
+// Frees the library and closes the marker mutex when the library is loaded, whoever bound it:
+// for the module's end and for tests, where no polling thread runs. Always true.
 bool UnloadReaderLibrary();
 bool IsReaderLibraryLoaded();
 

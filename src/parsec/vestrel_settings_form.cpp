@@ -4,8 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "base/application_object.h"
 #include "config/locale_formats.h"
-#include "host/plugin_control.h"
 #include "parsec/manager_vestrel.h"
 
 namespace {
@@ -96,9 +96,13 @@ TfmVestrelSettings::TfmVestrelSettings(TManagerVestrel& Device) : TfmBaseFormPlu
   Text = AnsiFromUtf8(kSettingsCaption);
   edTimeOut.Text = IntToText(IntoRange(FDevice.GetIntParam(RepeatIntervalParamName())));
   edIdentif.Text = FDevice.DeviceName();
-  cbOldFormat.Checked = FDevice.GetIntParam(OldDataFormatParamName()) != 0;
+  // The old data format is chosen by exactly 1, as the polling thread reads it.
+  cbOldFormat.Checked = FDevice.GetIntParam(OldDataFormatParamName()) == 1;
   // The data format cannot change under a running reader.
   cbOldFormat.Enabled = FDevice.GetActive() == 0;
+  FShownInterval = edTimeOut.Text;
+  FShownName = edIdentif.Text;
+  FShownOldFormat = cbOldFormat.Checked;
 }
 
 int32_t TfmVestrelSettings::GetRepeatInterval() const {

@@ -60,6 +60,11 @@ public:
   int32_t GetRepeatInterval() const;  // the spin edit's value, within its range
   AnsiString GetDeviceName() const;   // the edit's text
   int32_t GetOldFormat() const;       // 1 when the check box is checked, else 0
+  // What the user changed since the form was loaded: a control left as it was shown is not
+  // stored back, so a value the dialog cannot show as it is stays as it was configured.
+  bool RepeatIntervalChanged() const { return edTimeOut.Text != FShownInterval; }
+  bool OldFormatChanged() const { return cbOldFormat.Checked != FShownOldFormat; }
+  bool DeviceNameChanged() const { return edIdentif.Text != FShownName; }
 
   // What a user can do with the controls (a presenter calls these).
   void SetDeviceNameText(const AnsiString& Text) { edIdentif.Text = Text; }
@@ -83,6 +88,8 @@ public:
 private:
   void TakeFromDialog(const platform::DialogDescription& Dialog);
   TManagerVestrel& FDevice;
+  AnsiString FShownInterval, FShownName;
+  bool FShownOldFormat = false;
 };
 
 // The host process's own way to show the dialog; nullptr leaves it to the window system.

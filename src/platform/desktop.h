@@ -14,6 +14,11 @@ namespace platform {
 // dispatches it; false when the queue was empty. POSIX: never a message.
 bool DispatchOneMessage();
 
+// Waits at most timeoutMilliseconds until a message is waiting in the calling thread's queue
+// (or sent to it); true when one is. The thread sleeps meanwhile. POSIX: sleeps the whole
+// time and answers false.
+bool WaitForMessage(uint32_t timeoutMilliseconds);
+
 // Sends a key-up event for the virtual key (scan code 0, no extra information).
 void InjectKeyUp(uint8_t virtualKey);
 

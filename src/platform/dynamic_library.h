@@ -42,4 +42,8 @@ private:
 // Why the calling thread's last DynamicLibrary::Load failed (system text), empty if it did not.
 std::string LastLoadError();
 
+// True when the library file at path is loaded in this process (by anyone); the answer
+// changes nothing.
+bool LibraryIsLoaded(const std::string& path);
+
 }  // namespace platform

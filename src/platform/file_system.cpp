@@ -1,6 +1,8 @@
 // Path text helpers shared by every platform.
 #include "platform/file_system.h"
 
+#include "platform/text_codec.h"
+
 namespace platform {
 
 bool IsPathDelimiter(char c) {
@@ -8,6 +10,24 @@ bool IsPathDelimiter(char c) {
   return c == '\\' || c == '/';
 #else
   return c == '/';
+#endif
+}
+
+bool IsAbsolutePath(std::string_view path) {
+  if (!path.empty() && IsPathDelimiter(path[0])) return true;
+#ifdef _WIN32
+  const bool driveLetter = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return driveLetter && path[1] == ':' && IsPathDelimiter(path[2]);
+#else
+  return false;
+#endif
+}
+
+std::string Utf8FromPath(std::string_view path) {
+#ifdef _WIN32
+  return Utf8FromAnsi(path);
+#else
+  return std::string(path);
 #endif
 }
 

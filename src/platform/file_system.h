@@ -33,6 +33,15 @@ std::string ExecutableFileName();
 // with symbolic links resolved). The path as given when it cannot be resolved.
 std::string LongPathName(const std::string& path);
 
+// Whether the path names its place without reference to a current folder: on Windows a drive
+// ("C:\\logs", "C:/logs"), a share ("\\\\server\\logs") or the current drive's root ("\\logs");
+// on POSIX a path beginning with '/'.
+bool IsAbsolutePath(std::string_view path);
+
+// A path as UTF-8 text, for people to read (the diagnostic log): Windows converts from the ANSI
+// code page; on POSIX the file system's bytes are UTF-8 already.
+std::string Utf8FromPath(std::string_view path);
+
 // The folder part with a trailing delimiter ("" when there is none); the name after the last
 // delimiter; the name with its extension replaced (extension includes the dot, may be empty).
 std::string ExtractFilePath(std::string_view path);

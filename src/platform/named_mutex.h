@@ -10,7 +10,7 @@ class SecurityAttributes;
 // POSIX: a shared lock on a file named after the mutex in the runtime folder (see
 // NamedObjectFolder). The marker exists while any handle, in this or another process, is open;
 // it vanishes when the last holder closes it or its process ends. There is no waiting: the
-// mutex only marks.
+// mutex only marks. The last holder to close it also removes the file.
 class NamedMutex {
 public:
   NamedMutex() noexcept = default;
@@ -36,6 +36,7 @@ public:
 private:
   void* FHandle = nullptr;  // Windows: HANDLE
   int FDescriptor = -1;     // POSIX: the locked file
+  std::string FPath;        // POSIX: its path, removed by the last holder
   bool FAlreadyExisted = false;
 };
 

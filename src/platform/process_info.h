@@ -18,6 +18,14 @@ std::optional<uint32_t> ProcessSessionId();
 
 // The process's environment variables (Windows: GetEnvironmentVariableA / SetEnvironmentVariableA;
 // POSIX: getenv / setenv). Child processes inherit what is set here.
+// What the running process holds, for long runs that must stay flat.
+struct ProcessResources {
+  uint64_t Handles = 0;       // Windows: GetProcessHandleCount; POSIX: open file descriptors
+  uint64_t PrivateBytes = 0;  // Windows: PrivateUsage; POSIX: private pages of /proc/self/smaps_rollup
+  uint32_t Threads = 0;       // the process's threads
+};
+ProcessResources CurrentProcessResources();
+
 std::optional<std::string> EnvironmentVariable(const std::string& name);
 bool PutEnvironmentVariable(const std::string& name, const std::string& value);
 

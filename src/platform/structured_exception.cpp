@@ -1,9 +1,22 @@
 #include "platform/structured_exception.h"
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 
 namespace platform {
+
+namespace {
+std::atomic<StructuredExceptionObserver> gObserver{nullptr};
+}
+
+void SetStructuredExceptionObserver(StructuredExceptionObserver observer) noexcept {
+  gObserver.store(observer, std::memory_order_release);
+}
+
+StructuredExceptionObserver CurrentStructuredExceptionObserver() noexcept {
+  return gObserver.load(std::memory_order_acquire);
+}
 
 StructuredException::StructuredException(uint32_t code, const void* address, bool isWrite,
                                          const void* faultAddress) noexcept

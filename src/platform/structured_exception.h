@@ -23,6 +23,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <source_location>
 #include <type_traits>
 #include <utility>
 
@@ -59,27 +60,37 @@ private:
   char FText[160];
 };
 
-// Runs fn(context). A structured exception raised inside becomes a thrown StructuredException;
-// a C++ exception leaving fn passes through unchanged. On POSIX a plain call.
-void RunGuarded(void (*fn)(void*), void* context);
+// Told of every structured exception a guard catches, on the thread that raised it, after the
+// frames above the guard are unwound and before the guard throws: the exception and the place
+// of the guard (the caller of CallGuarded). It must not raise and should be quick; the
+// diagnostic log installs one. None is installed at first.
+using StructuredExceptionObserver = void (*)(const StructuredException& error, const std::source_location& where) noexcept;
+void SetStructuredExceptionObserver(StructuredExceptionObserver observer) noexcept;
+StructuredExceptionObserver CurrentStructuredExceptionObserver() noexcept;
+
+// Runs fn(context). A structured exception raised inside becomes a thrown StructuredException
+// (after the observer, if any, was told of it with `where`); a C++ exception leaving fn passes
+// through unchanged. On POSIX a plain call.
+void RunGuarded(void (*fn)(void*), void* context, const std::source_location& where = std::source_location::current());
 
 // Runs body() under the guard and returns its result (values, references and void alike).
+// `where` names the guard for the observer: the place that calls CallGuarded.
 template <class F>
-decltype(auto) CallGuarded(F&& body) {
+decltype(auto) CallGuarded(F&& body, const std::source_location& where = std::source_location::current()) {
   using Body = std::remove_reference_t<F>;
   using Result = std::invoke_result_t<Body&>;
   if constexpr (std::is_void_v<Result>) {
     RunGuarded(+[](void* callable) { (*static_cast<Body*>(callable))(); },
-               const_cast<void*>(static_cast<const volatile void*>(std::addressof(body))));
+               const_cast<void*>(static_cast<const volatile void*>(std::addressof(body))), where);
   } else if constexpr (std::is_reference_v<Result>) {
     std::remove_reference_t<Result>* result = nullptr;
     auto call = [&] { result = std::addressof(body()); };
-    RunGuarded(+[](void* callable) { (*static_cast<decltype(call)*>(callable))(); }, &call);
+    RunGuarded(+[](void* callable) { (*static_cast<decltype(call)*>(callable))(); }, &call, where);
     return static_cast<Result>(*result);
   } else {
     std::optional<Result> result;
     auto call = [&] { result.emplace(body()); };
-    RunGuarded(+[](void* callable) { (*static_cast<decltype(call)*>(callable))(); }, &call);
+    RunGuarded(+[](void* callable) { (*static_cast<decltype(call)*>(callable))(); }, &call, where);
     return Result(std::move(*result));
   }
 }

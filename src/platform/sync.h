@@ -24,6 +24,11 @@ public:
   bool IsSet() const;
   // Waits at most timeoutMilliseconds (kInfiniteWait: without limit); true when signalled.
   bool Wait(uint32_t timeoutMilliseconds) const;
+  // The same wait for a thread that may own windows: messages that other threads send to the
+  // calling thread's windows are delivered while it waits (a window thread waiting plainly for
+  // a thread that is sending it a message would deadlock). Posted messages stay queued.
+  // Windows: MsgWaitForMultipleObjectsEx with QS_SENDMESSAGE. POSIX: the plain wait.
+  bool WaitLettingSentMessagesThrough(uint32_t timeoutMilliseconds) const;
 
 private:
   struct State;
@@ -32,6 +37,15 @@ private:
 
 // A joinable thread. Nothing runs until Start; the destructor waits for the thread to end.
 // An exception that leaves the body is swallowed at the thread's top (nothing can take it there).
+//
+// The thread holds a reference to the library whose code started it (the plug-in, when it is
+// a library; nothing for a program) and drops it as its very last act, after the body and
+// everything it owned are gone: a library that a host unloads while one of its threads runs
+// stays loaded until that thread has ended, and is unloaded then. This is what keeps the
+// library's stop, which runs under the system's loader lock, from ever having to wait for a
+// thread. Windows: GetModuleHandleExW(FROM_ADDRESS) and FreeLibraryAndExitThread. POSIX
+// (glibc): dlopen(RTLD_NOLOAD) of the library's own file, and dlclose as a thread-exit
+// handler that runs after the thread's start routine has returned.
 // Windows: CreateThread. POSIX: pthread_create.
 class Thread {
 public:
@@ -48,10 +62,26 @@ public:
   bool Joinable() const noexcept { return FHandle != nullptr; }
   // Waits for the thread to end. Nothing happens when no thread was started or it is joined.
   void Join() noexcept;
+  // Waits at most timeoutMilliseconds for the thread to end, delivering the messages that
+  // other threads send to the calling thread meanwhile (see ManualResetEvent::
+  // WaitLettingSentMessagesThrough). True when it has ended (it is joined then, or was never
+  // started); false when it still runs, and this object still holds it.
+  bool JoinLettingSentMessagesThrough(uint32_t timeoutMilliseconds) noexcept;
+  // Lets the thread go: it runs on by itself and its system resources go when it ends. The
+  // object is empty after.
+  void Detach() noexcept;
+  // True when the calling thread is this object's thread (asked by the thread itself only once
+  // Start has returned to the starting thread, which fills the object in).
+  bool IsCurrent() const noexcept;
 
 private:
-  void* FHandle = nullptr;  // Windows: HANDLE; POSIX: a heap-held pthread_t
+  struct Handle;
+  Handle* FHandle = nullptr;
 };
+
+// Threads started by Thread that have not ended yet, in the whole process (they are the ones
+// that hold a reference to their library).
+uint32_t RunningThreadCount();
 
 // The calling thread's system identifier.
 uint32_t CurrentThreadId();

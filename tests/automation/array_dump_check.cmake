@@ -1,6 +1,7 @@
 # Runs array_dump on one storage file and compares what it prints with the expected text.
-#   -DTOOL=<array_dump> [-DEMULATOR=<runner>] -DINPUT=<file> -DEXPECTED=<text file>
+#   -DTOOL=<array_dump> [-DEMULATOR=<runner and its arguments, joined with |>] -DINPUT=<file> -DEXPECTED=<text file>
 #   -DEXPECTED_EXIT=<code> [-DEXPECTED_ERROR=<text the error line must hold>]
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 execute_process(
   COMMAND ${EMULATOR} ${TOOL} ${INPUT}
   RESULT_VARIABLE exitCode

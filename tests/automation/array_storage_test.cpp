@@ -12,7 +12,7 @@
 
 #include "automation/safe_array.h"
 #include "base/errors.h"
-#include "host/memory_stream.h"
+#include "host/wire/memory_stream.h"
 
 namespace {
 

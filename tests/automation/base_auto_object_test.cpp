@@ -5,7 +5,7 @@
 
 #include "auto_call.h"
 #include "base/errors.h"
-#include "host/params.h"
+#include "host/wire/params.h"
 
 namespace {
 

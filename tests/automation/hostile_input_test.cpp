@@ -8,8 +8,8 @@
 #include "automation/array_storage.h"
 #include "automation/safe_array.h"
 #include "base/errors.h"
-#include "host/memory_stream.h"
-#include "host/variant_stream.h"
+#include "host/wire/memory_stream.h"
+#include "host/wire/variant_stream.h"
 
 namespace {
 

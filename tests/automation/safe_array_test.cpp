@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "base/errors.h"
-#include "host/memory_stream.h"
-#include "host/variant_stream.h"
+#include "host/wire/memory_stream.h"
+#include "host/wire/variant_stream.h"
 #include "platform/automation_classes.h"
 
 namespace {

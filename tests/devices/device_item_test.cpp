@@ -194,11 +194,13 @@ TEST_F(DeviceItem, DescriptionsThatCannotBeTakenLeaveTheDeviceAsItWas) {
     EXPECT_EQ(U(error.Message()), "Значение не является идентификатором объекта.");
   }
   unchanged();
-  EXPECT_THROW(device->LoadFromXml(Text("<Устройство Наименование=\"Новый\"><Параметры>"
-                                        "<Параметр Идентификатор=\"Другой\" Значение=\"1\"/>"
-                                        "<Параметр Идентификатор=\"Использовать\" Значение=\"abc\"/>"
-                                        "</Параметры></Устройство>")),
-               EConvertError);
+  EXPECT_EQ(ErrorCodeOf([&] {
+              device->LoadFromXml(Text("<Устройство Наименование=\"Новый\"><Параметры>"
+                                       "<Параметр Идентификатор=\"Другой\" Значение=\"1\"/>"
+                                       "<Параметр Идентификатор=\"Использовать\" Значение=\"abc\"/>"
+                                       "</Параметры></Устройство>"));
+            }),
+            ERR_PROPERTY_TYPE);
   unchanged();
   EXPECT_EQ(ErrorCodeOf([&] { device->LoadFromXml(Text("<Устройство Код=")); }), ERR_TEXT);
   unchanged();
@@ -242,7 +244,9 @@ TEST_F(DeviceItem, PropertyTableDescribesTheDeviceAndComesFromTheSink) {
   }
 }
 
-TEST_F(DeviceItem, PropertyTableAppliesRowsUntilTheFirstBadNumber) {
+// A table is applied whole or not at all, and a value must fit its parameter's own type
+// whatever type the host's table gives the row.
+TEST_F(DeviceItem, PropertyTableAppliesEveryRowOrNone) {
   TTestDevicesList list;
   TDeviceItem* device = list.NewDevice();
   device->SetDeviceName(A("Касса"));
@@ -259,19 +263,27 @@ TEST_F(DeviceItem, PropertyTableAppliesRowsUntilTheFirstBadNumber) {
   row(1, "Описание", "Описание", "Строка", Text("a\r\nb"));
   row(2, "Использовать", "Признак", "Число", Text("abc"));
   row(3, "Неразделяемое", "Общее", "Число", OleVariant(1));
-  std::string message;
-  EXPECT_EQ(ErrorCodeOf([&] { device->ApplyPropertyTable(OleVariant(static_cast<IDispatch*>(table.Get()))); },
-                        &message),
-            ERR_PROPERTY_TYPE);
-  EXPECT_EQ(message, U(FormatText(AnsiFromWide(ErrorMessageText(ERR_PROPERTY_TYPE)), {A("Признак")})));
-  EXPECT_EQ(U(device->DeviceName()), "Касса");  // the name row renames nothing
-  EXPECT_EQ(device->GetParamValue(A("Описание")), "a\r\nb");  // before the bad row: applied
-  EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "1");
-  EXPECT_EQ(U(device->GetParamValue(A("Неразделяемое"))), "0");  // after it: not reached
+  const OleVariant argument(static_cast<IDispatch*>(table.Get()));
+  auto refused = [&](const char* caption) {
+    std::string message;
+    EXPECT_EQ(ErrorCodeOf([&] { device->ApplyPropertyTable(argument); }, &message), ERR_PROPERTY_TYPE);
+    EXPECT_EQ(message, U(FormatText(AnsiFromWide(ErrorMessageText(ERR_PROPERTY_TYPE)), {A(caption)})));
+    EXPECT_EQ(U(device->GetParamValue(A("Описание"))), "") << "no row is applied";
+    EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "1");
+    EXPECT_EQ(U(device->GetParamValue(A("Неразделяемое"))), "0");
+  };
+  refused("Признак");
+  table->SetValue(2, 4, Text("2.5"));  // a number, but "Использовать" takes whole numbers
+  refused("Признак");
+  table->SetValue(2, 3, Text("Строка"));  // the table's type does not decide
+  table->SetValue(2, 4, Text("да"));
+  refused("Признак");
 
-  table->SetValue(2, 4, Text("2.5"));
-  EXPECT_EQ(device->ApplyPropertyTable(OleVariant(static_cast<IDispatch*>(table.Get()))), 0);
-  EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "2.5");
+  table->SetValue(2, 4, Text("0"));
+  EXPECT_EQ(device->ApplyPropertyTable(argument), 0);
+  EXPECT_EQ(U(device->DeviceName()), "Касса");  // the name row renames nothing
+  EXPECT_EQ(device->GetParamValue(A("Описание")), "a\r\nb");
+  EXPECT_EQ(U(device->GetParamValue(A("Использовать"))), "0");
   EXPECT_EQ(U(device->GetParamValue(A("Неразделяемое"))), "1");
 }
 

@@ -7,7 +7,7 @@
 #include "devices/model_list.h"
 #include "devices/scanner_definitions.h"
 #include "devices_test_support.h"
-#include "host/host_string.h"
+#include "host/wire/host_string.h"
 
 namespace {
 
@@ -233,12 +233,13 @@ TEST_F(DevicesList, HostileConfigurationsRaiseAndKeepWhatWasWhole) {
 
   // Devices before a bad one are loaded whole; the bad one leaves nothing behind.
   TTestDevicesList fresh;
-  EXPECT_THROW(fresh.LoadDevices(TextOf("<Оборудование>" +
-                                        DeviceText("{C0000000-0000-0000-0000-000000000002}", "Целый") +
-                                        DeviceText("{C0000000-0000-0000-0000-000000000003}", "Битый",
-                                                   "<Параметр Идентификатор=\"Использовать\" Значение=\"да\"/>") +
-                                        "</Оборудование>")),
-               EConvertError);
+  EXPECT_EQ(ErrorCodeOf([&] {
+              fresh.LoadDevices(TextOf("<Оборудование>" + DeviceText("{C0000000-0000-0000-0000-000000000002}", "Целый") +
+                                       DeviceText("{C0000000-0000-0000-0000-000000000003}", "Битый",
+                                                  "<Параметр Идентификатор=\"Использовать\" Значение=\"да\"/>") +
+                                       "</Оборудование>"));
+            }),
+            ERR_PROPERTY_TYPE);
   ASSERT_EQ(fresh.Count(), 1);
   EXPECT_EQ(U(fresh.GetItem(0)->DeviceName()), "Целый");
   EXPECT_THROW(fresh.LoadDevices(TextOf(DeviceText("не код", "Никакой"))), Exception);

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "base/errors.h"
+#include "base/execution_mode.h"
 #include "devices/model_list.h"
+#include "host/plugin_control.h"
 #include "test_driver.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/host_string.h"
+#include "host/wire/host_string.h"
 
 namespace {
 

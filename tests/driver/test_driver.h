@@ -11,8 +11,8 @@
 #include "devices/device_item.h"
 #include "devices/devices_list.h"
 #include "driver/driver_object.h"
-#include "host/params.h"
 #include "host/plugin_entry.h"
+#include "host/wire/params.h"
 #include "platform/ole_ptr.h"
 #include "platform/text_codec.h"
 

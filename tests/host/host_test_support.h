@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "host/memory_stream.h"
+#include "host/wire/memory_stream.h"
 #include "platform/text_codec.h"
 
 // Points the stream dumps at a fresh folder for the lifetime of the object.

@@ -2,9 +2,10 @@
 // driver lookup failures with their texts.
 #include <gtest/gtest.h>
 
+#include "base/application_object.h"
+#include "host/host_test_support.h"
 #include "host/plugin_control.h"
 #include "host/plugin_entry.h"
-#include "host_test_support.h"
 #include "platform/ole_ptr.h"
 
 namespace {

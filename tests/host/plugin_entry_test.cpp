@@ -1,12 +1,13 @@
 // The library's start and stop sequence, run in this process with drivers of the test's own.
 #include <gtest/gtest.h>
 
+#include "base/execution_mode.h"
 #include "devices/device_item.h"
 #include "devices/devices_list.h"
 #include "driver/driver_object.h"
-#include "host/params.h"
 #include "host/plugin_entry.h"
 #include "host/tuning_flags.h"
+#include "host/wire/params.h"
 #include "parsec/reader_library.h"
 #include "platform/desktop.h"
 

@@ -6,9 +6,10 @@
 #include <fstream>
 
 #include "base/errors.h"
+#include "base/execution_mode.h"
+#include "host/host_test_support.h"
 #include "host/plugin_entry.h"
 #include "host/tuning_flags.h"
-#include "host_test_support.h"
 #include "platform/desktop.h"
 
 namespace {

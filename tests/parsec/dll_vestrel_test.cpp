@@ -1,75 +1,38 @@
-// The scanner driver as a host drives it: every call goes through the exception-safe call
-// entry with parameter blocks, the reader is the simulator beside the test.
+// The scanner driver's tables and handlers, driven as a host drives them.
 #include <gtest/gtest.h>
 
-#include "../driver/test_driver.h"
+#include <atomic>
+#include <functional>
+
 #include "automation/safe_array.h"
 #include "base/errors.h"
 #include "base/global_id.h"
+#include "base/host_call_lock.h"
 #include "devices/model_list.h"
-#include "parsec/dll_vestrel.h"
-#include "parsec_test_support.h"
+#include "parsec/reader_library.h"
 #include "platform/desktop.h"
+#include "platform/named_mutex.h"
+#include "platform/sync.h"
+#include "scanner_driver_fixture.h"
+#include "support/host_call.h"
 
 namespace {
 
-const char kFirstId[] = "{C0000000-0000-0000-0000-000000000001}";
-const char kSecondId[] = "{C0000000-0000-0000-0000-000000000002}";
-
-std::string TwoDevices() {
-  return std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Система><Оборудование>") +
-         "<Устройство Код=\"" + kFirstId + "\" Наименование=\"Вход\"><Параметры>" +
-         "<Параметр Идентификатор=\"ИнтервалПовтора\" Значение=\"1500\"/></Параметры></Устройство>" +
-         "<Устройство Код=\"" + kSecondId + "\" Наименование=\"Выход\"><Параметры/></Устройство>" +
-         "</Оборудование></Система>";
-}
-
-OleVariant Text(const std::string& utf8) { return OleVariant(WideFromUtf8(utf8)); }
-
-class ScannerDriver : public ParsecDeviceTest {
-protected:
-  // The host's thread has COM set up (configurations are parsed by the system's XML objects).
-  static void SetUpTestSuite() { CoInitialize(nullptr); }
-  void SetUp() override {
-    ParsecDeviceTest::SetUp();
-    Driver = CreateVestrelDriver();
-    DriverInstance() = Driver.get();
-    SetCallHandler(&DispatchToDriverInstance);
-    ASSERT_EQ(Driver->BaseDllObjInterface()->SetEventSink(&Sink), S_OK);
+// A host's sink that calls back into the plug-in from inside the event.
+class CallingSink : public IHostEventSink {
+public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
   }
-  void TearDown() override {
-    Simulator.RunClock();
-    DriverInstance() = nullptr;
-    Driver.reset();
-    ParsecDeviceTest::TearDown();
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  void VESTREL_HOST_REGISTER ExternalEvent(BSTR, BSTR, const GUID*, BSTR) override {
+    if (OnEvent && !Called.exchange(true)) OnEvent();
   }
-  // One call as the host makes it; the block stays for the test to read.
-  TParamsPtr Call(const char* name, int32_t kind, std::vector<OleVariant> arguments = {},
-                  void* context = nullptr) {
-    TParamsPtr block = CallBlock(name, kind, std::move(arguments));
-    SafeCallEntry(block.get(), static_cast<IUnknown*>(context));
-    return block;
-  }
-  int32_t Method(const char* name, std::vector<OleVariant> arguments = {}) {
-    TParamsPtr block = Call(name, vestrel::kCallMethod, std::move(arguments));
-    EXPECT_FALSE(block->HasError) << name << ": " << ErrorTextOf(*block);
-    return IntParam(*block, 0);
-  }
-  OleVariant Get(const char* name) { return ParamOf(*Call(name, vestrel::kCallPropertyGet), 0); }
-  int32_t GetInt(const char* name) {
-    const OleVariant value = Get(name);
-    EXPECT_EQ(V_VT(&value), VT_I4) << name;
-    return V_VT(&value) == VT_I4 ? V_I4(&value) : -1;
-  }
-  static VARTYPE TypeOf(const TParams& block, int32_t index) {
-    const OleVariant value = ParamOf(block, index);
-    return V_VT(&value);
-  }
-  void Configure() {
-    ASSERT_EQ(Method("НастроитьУстройства", {Text(TwoDevices())}), 0);
-    ASSERT_EQ(Driver->Devices().Count(), 2);
-  }
-  std::unique_ptr<TBaseDllObj> Driver;
+  void VESTREL_HOST_REGISTER CreateArrayObject(VARIANT*) override {}
+  std::function<void()> OnEvent;
+  std::atomic<bool> Called{false};
 };
 
 TEST_F(ScannerDriver, TablesHoldEveryMemberInOrderWithBothNames) {
@@ -235,6 +198,35 @@ TEST_F(ScannerDriver, SwitchingReportsTheDeviceCodeAndCardsArriveAsEvents) {
   EXPECT_EQ(nothing->ErrorCode, 3);
 }
 
+TEST_F(ScannerDriver, ACallFromInsideAnEventRunsWhileTheHostSwitchesOff) {
+  static CallingSink calling;  // the devices keep it until the fixture frees them
+  ASSERT_EQ(Driver->BaseDllObjInterface()->SetEventSink(&calling), S_OK);
+  Configure();
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  Simulator.RunClock();
+  EXPECT_EQ(Method("SwitchOn", {OleVariant()}), 0);
+
+  platform::ManualResetEvent inEvent{false}, switchingOff{false};
+  int32_t countSeenInEvent = -1;
+  calling.OnEvent = [&] {
+    inEvent.Set();
+    switchingOff.Wait(30000);
+    platform::SleepMilliseconds(100);  // the host's thread is inside "Выключить" by now
+    test_support::THostCall count("КоличествоУстройств", vestrel::kCallPropertyGet);
+    count.Run();
+    countSeenInEvent = count.IntValue(0);
+  };
+  Simulator.TapCard(0, 0x00A1B2C3);
+  ASSERT_TRUE(inEvent.Wait(60000));
+  test_support::EndsWithin(60, [&] {
+    switchingOff.Set();
+    test_support::THostCall off("Выключить", vestrel::kCallMethod, {OleVariant()});
+    EXPECT_TRUE(off.Run()) << off.ErrorText();
+  });
+  EXPECT_EQ(countSeenInEvent, 2);
+  calling.OnEvent = nullptr;
+}
+
 TEST_F(ScannerDriver, TheReaderHeldElsewhereGives11AndASecondDeviceToo) {
   Configure();
   EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
@@ -273,6 +265,38 @@ TEST_F(ScannerDriver, FreeReleasesTheSinkAndDevicesMadeLaterHaveNoCopy) {
   EXPECT_EQ(Driver->Devices().EventSink(), nullptr);
   Configure();
   EXPECT_EQ(Driver->Devices().GetItem(0)->EventSink(), nullptr) << "a device takes its copy at creation";
+}
+
+// The host's event handler sends "__FRee" while it handles a card: the devices go, the
+// polling thread ends after the event and lets the reader go, and the host can start over.
+TEST_F(ScannerDriver, FreeFromInsideTheCardEventEndsThePollingThreadAfterTheEvent) {
+  Configure();
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  EXPECT_EQ(Method("SwitchOn", {OleVariant()}), 0);
+  std::string failure;
+  std::atomic<bool> handled{false};
+  Sink.OnEvent([&] {
+    Sink.OnEvent(nullptr);
+    THostCallScope call;
+    TParamsPtr block = Call("__FRee", 0);
+    failure = block->HasError ? ErrorTextOf(*block) : "";
+    handled = true;
+  });
+  THangWatch watch("__FRee from inside the event", 60);
+  Simulator.TapCard(0, 0x00A1B2C3);
+  WaitForEvents(1);
+  ASSERT_TRUE(WaitUntil([&] { return handled.load(); }));
+  EXPECT_EQ(failure, "");
+  ASSERT_TRUE(WaitForPollingThreadsToEnd(60000));
+  EXPECT_EQ(Driver->Devices().Count(), 0);
+  EXPECT_FALSE(platform::NamedMutexExists(kReaderLibraryMutexName));
+  EXPECT_FALSE(Simulator.IsReaderOpen(0));
+
+  ASSERT_EQ(Driver->BaseDllObjInterface()->SetEventSink(&Sink), S_OK);
+  Configure();
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  EXPECT_EQ(Method("SwitchOn", {OleVariant()}), 0);
+  EXPECT_EQ(Method("SwitchOff", {OleVariant()}), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -11,18 +12,24 @@
 #include <sstream>
 #include <thread>
 
+#include "base/execution_mode.h"
 #include "base/global_id.h"
-#include "devices/model_list.h"
-#include "host/execution_mode.h"
+#include "base/host_call_lock.h"
 #include "config/locale_formats.h"
+#include "devices/model_list.h"
 #include "parsec/reader_library.h"
 #include "parsec/vestrel_settings_form.h"
 #include "parsec_test_support.h"
 #include "platform/child_process.h"
+#include "platform/desktop.h"
 #include "platform/file_system.h"
 #include "platform/named_mutex.h"
 #include "platform/process_info.h"
 #include "platform/text_codec.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -111,6 +118,9 @@ TEST(CardCode, EightUpperCaseDigitsAndTheRepeatRuleAcrossTheWrap) {
   EXPECT_FALSE(IsRepeatedCode(last, "1234ABCD", 2000, 0x000003E8u)) << "exactly the interval later";
   EXPECT_FALSE(IsRepeatedCode(last, "00A1B2C3", 2000, 0xFFFFFC19u)) << "another code is new at once";
   EXPECT_FALSE(IsRepeatedCode(TReaderCode{"", 0}, "00000000", 2000, 0)) << "the first code after open";
+  // Shown again more than 2^31 ms (24.9 days) after its acceptance: new, not a repeat.
+  EXPECT_FALSE(IsRepeatedCode(TReaderCode{"1234ABCD", 0}, "1234ABCD", 2000, 0x80000001u));
+  EXPECT_FALSE(IsRepeatedCode(TReaderCode{"1234ABCD", 0x10u}, "1234ABCD", 2000, 0xC0000000u));
 }
 
 // ---- The settings seam ----
@@ -158,6 +168,8 @@ TEST_F(ParsecDeviceTest, ACardBecomesOneEventInTheChosenFormatAndABeep) {
     EXPECT_EQ(event.DeviceIdText, Utf8(GlobalIdToStr(device->DeviceId())));
     EXPECT_EQ(event.DeviceIdText.size(), 38u);
     EXPECT_TRUE(SameGlobalId(event.DeviceId, device->DeviceId()));
+    EXPECT_EQ(event.DeviceIdPointer, device->CardEventDeviceId()) << "the device's own storage, not a copy";
+    EXPECT_TRUE(SameGlobalId(*event.DeviceIdPointer, device->DeviceId())) << "still readable after the event";
     EXPECT_NE(Sink.LastThreadId(), platform::CurrentThreadId()) << "sent from the polling thread";
     EXPECT_EQ(Simulator.CallLog(), "Enumerate -> 1\nOpenReader 0\nSetBeepBlinkMode 0 0 1\nSetWiegand26 " +
                                        std::string(oldFormat) + "\nBeepBlink 0\n");
@@ -408,26 +420,55 @@ TEST(SecondProcess, SwitchesADeviceOnAndOff) {
   std::_Exit(outcome);
 }
 
-TEST_F(ParsecDeviceTest, AStartUpThatDoesNotFinishIn10SecondsFailsAndIsStopped) {
+// A reader-library call that never returns: every wait for the stuck thread ends, the device
+// reports 2, the stuck thread keeps the library (later switch-ons answer 2, not 11), and once
+// the call returns it cleans up and the reader works again.
+TEST_F(ParsecDeviceTest, ACallThatNeverReturnsIsAbandonedAndEveryWaitEnds) {
+  SetPollingThreadWaits(1000, 1000);
   TManagerVestrel* device = NewDevice();
+  TManagerVestrel* other = NewDevice();
   Simulator.SetDelay("Enumerate", SimulatorControl::kBlock);
-  // Once the opener has given up (its code is -1), the start-up is let go; the opener then
-  // waits for the thread to end.
-  std::thread release([&] {
-    while (device->ErrorCode() != -1) platform::SleepMilliseconds(10);
-    Simulator.Release("Enumerate");
-  });
-  EXPECT_EQ(SwitchOn(device), -1);
-  release.join();
-  EXPECT_FALSE(device->Active());
-  EXPECT_EQ(Simulator.CallLog(), "Enumerate -> 1\nOpenReader 0\nSetBeepBlinkMode 0 0 1\nSetWiegand26 1\nCloseReader 0\n")
-      << "the late start-up's reader is closed again";
+  {
+    THangWatch watch("a switch-on with Enumerate blocked", 60);
+    EXPECT_EQ(SwitchOn(device), 2);
+    EXPECT_EQ(ErrorText(device->ErrorCode()), "Нет связи");
+    EXPECT_FALSE(device->Active());
+    EXPECT_TRUE(MarkerExists()) << "the stuck thread keeps the library bound";
+    EXPECT_EQ(SwitchOn(device), 2) << "while the call is stuck, not 11";
+    EXPECT_EQ(SwitchOn(other), 2);
+    SwitchOff(device);
+    EXPECT_EQ(device->ErrorCode(), 0);
+  }
+  EXPECT_EQ(Simulator.CallCount("Enumerate"), 1) << "nothing else called into the stuck library";
+  Simulator.Release("Enumerate");
+  ASSERT_TRUE(WaitForPollingThreadsToEnd(60000));
+  EXPECT_FALSE(MarkerExists()) << "the thread released the library when its call returned";
+  // The abandoned thread no longer reads its device (it may be gone): Wiegand 26 is not asked for.
+  EXPECT_EQ(Simulator.CallLog(), "Enumerate -> 1\nOpenReader 0\nSetBeepBlinkMode 0 0 1\nSetWiegand26 0\nCloseReader 0\n");
+  ASSERT_EQ(SwitchOn(device), 0);
+
+  // Stuck while polling: the switch-off ends, reports 2, and the device is off.
+  WaitForTurns(0, 1);
+  Simulator.SetDelay("ReadCardNumber", SimulatorControl::kBlock);
+  WaitForTurns(0, 1);
+  {
+    THangWatch watch("a switch-off with ReadCardNumber blocked", 60);
+    Simulator.RunClock();
+    EXPECT_EQ(device->SetActive(0), 2);
+    EXPECT_FALSE(device->Active());
+    EXPECT_EQ(SwitchOn(other), 2);
+    other->ReleaseItem();  // deleting a device that is off
+  }
+  Simulator.Release("ReadCardNumber");
+  ASSERT_TRUE(WaitForPollingThreadsToEnd(60000));
   EXPECT_FALSE(MarkerExists());
+  EXPECT_EQ(SwitchOn(device), 0);
 }
 
 TEST_F(ParsecDeviceTest, AStartUpThatRaisesReleasesWhatItBoundAndReportsTheFailure) {
   TManagerVestrel* device = NewDevice();
-  SetParam(device, "СтарыйФорматДанных", "abc");
+  // The device refuses such a value; it is put in place behind its back.
+  device->WithProps([](TPropList& props) { props.SetValueText(OldDataFormatParamName(), "abc"); });
   EXPECT_EQ(SwitchOn(device), 5);
   EXPECT_EQ(ErrorText(device->ErrorCode()), "Недопустимое значение параметра");
   EXPECT_FALSE(MarkerExists()) << "the library went with the failed start-up";
@@ -533,6 +574,215 @@ TEST_F(ParsecDeviceTest, StructuredExceptionsOfTheHostAndTheLibraryAreSurvived) 
   WaitForEvents(4);
   EXPECT_EQ(Sink.Data(), (std::vector<std::string>{"0000000001", "0000000002", "0000000003", "0000000004"}));
   EXPECT_TRUE(device->Active());
+}
+#endif
+
+// While "Включить" waits for the start-up, another host thread's call deletes the device: the
+// switch-on ends on a device that is still alive and only then lets it go.
+TEST_F(ParsecDeviceTest, ADeviceDeletedWhileItSwitchesOnStaysAliveUntilTheSwitchEnds) {
+  SetPollingThreadWaits(1000, 1000);
+  TManagerVestrel* device = NewDevice();
+  Simulator.SetDelay("Enumerate", SimulatorControl::kBlock);
+  std::thread task([&] {
+    while (Simulator.CallCount("Enumerate") == 0) platform::SleepMilliseconds(2);
+    THostCallScope call;  // given up by the waiting switch-on
+    device->ReleaseItem();
+  });
+  {
+    THostCallScope call;
+    EXPECT_EQ(device->SetActive(1), 2);
+  }
+  task.join();
+  EXPECT_EQ(List->Count(), 0);
+  Simulator.Release("Enumerate");
+}
+
+// ---- The host's sink acts from inside the event ----
+
+// A host's event handler switches the device off or deletes it while it handles the card: the
+// device is off at once, the thread ends by itself after the event, and switching on again
+// right away finds the reader free.
+TEST_F(ParsecDeviceTest, SwitchingOffOrDeletingFromInsideTheEventEndsTheThreadAfterIt) {
+  for (bool deleteIt : {false, true}) {
+    SCOPED_TRACE(deleteIt ? "deleted" : "switched off");
+    TManagerVestrel* device = NewDevice();
+    ASSERT_EQ(SwitchOn(device), 0);
+    std::atomic<int> activeInside{-1};
+    std::atomic<bool> handled{false};
+    Sink.OnEvent([&] {
+      THostCallScope call;
+      Sink.OnEvent(nullptr);
+      if (deleteIt) {
+        device->ReleaseItem();
+      } else {
+        device->SetActive(0);
+        activeInside = device->Active() ? 1 : 0;
+      }
+      handled = true;
+    });
+    const size_t before = Sink.Count();
+    THangWatch watch("a stop from inside the event", 60);
+    Simulator.TapCard(0, kCard);
+    ASSERT_TRUE(WaitUntil([&] { return handled.load(); }));
+    TManagerVestrel* next = nullptr;
+    {
+      THostCallScope call;
+      next = deleteIt ? NewDevice() : device;
+      EXPECT_EQ(SwitchOn(next), 0) << "the stopped thread let the reader go first";
+    }
+    if (!deleteIt) {
+      EXPECT_EQ(activeInside.load(), 0) << "off at once, inside the event";
+    }
+    Simulator.TapCard(0, kOtherCard);
+    WaitForEvents(before + 2);
+    SwitchOff(next);
+    EXPECT_FALSE(MarkerExists());
+    if (deleteIt) {
+      EXPECT_EQ(List->Count(), 1);
+    }
+    next->ReleaseItem();
+  }
+}
+
+// Two host threads switch two devices on at the same moment: the library is bound once, by one
+// of them; the other answers 11; nobody unloads what another bound.
+TEST_F(ParsecDeviceTest, TwoSwitchOnsAtOnceBindTheLibraryOnce) {
+  TManagerVestrel* devices[2] = {NewDevice(), NewDevice()};
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    std::atomic<int> ready{0};
+    int32_t codes[2] = {-1, -1};
+    std::thread first([&] {
+      ++ready;
+      while (ready < 2) std::this_thread::yield();
+      codes[0] = SwitchOn(devices[0]);
+    });
+    ++ready;
+    while (ready < 2) std::this_thread::yield();
+    codes[1] = SwitchOn(devices[1]);
+    first.join();
+    ASSERT_EQ(std::min(codes[0], codes[1]), 0);
+    ASSERT_EQ(std::max(codes[0], codes[1]), 11);
+    const size_t before = Sink.Count();
+    Simulator.TapCard(0, static_cast<uint32_t>(round + 1));
+    WaitForEvents(before + 1);
+    EXPECT_EQ(Sink.Events().back().DeviceIdText, Utf8(GlobalIdToStr(devices[codes[0] == 0 ? 0 : 1]->DeviceId())));
+    SwitchOff(devices[0]);
+    SwitchOff(devices[1]);
+    ASSERT_FALSE(MarkerExists());
+  }
+}
+
+// ---- What the library answers, and how the thread spends its time ----
+
+TEST_F(ParsecDeviceTest, AReaderCountBeyond16OpensTheFirst16) {
+  Simulator.SetFault("Enumerate", SimulatorControl::kEveryReader, Fault::Answer, 32767, 1);
+  TManagerVestrel* device = NewDevice();
+  ASSERT_EQ(SwitchOn(device), 0);
+  EXPECT_EQ(Simulator.CallCount("OpenReader"), 16);
+  WaitForTurns(15, 1);
+  EXPECT_EQ(Simulator.PollCount(16), -1) << "no reader index beyond 15 is used";
+  SwitchOff(device);
+  EXPECT_EQ(Simulator.CallCount("CloseReader"), 16);
+}
+
+// The 100 ms of message dispatch at the end sleeps until a message comes, instead of asking
+// the queue over and over.
+TEST_F(ParsecDeviceTest, TheStopWaitsForMessagesInsteadOfPollingTheQueue) {
+  TManagerVestrel* device = NewDevice();
+  ASSERT_EQ(SwitchOn(device), 0);
+  WaitForTurns(0, 1);
+  platform::ResetDesktopRecord();
+  SwitchOff(device);
+  EXPECT_LT(platform::RecordedDesktopActivity().MessagePolls, 50u);
+}
+
+// A reader pulled out: its calls fail, the device stays on and polls on without events; plugged
+// back, it stays closed (nothing opens it again by itself).
+TEST_F(ParsecDeviceTest, AnUnpluggedReaderFailsQuietlyAndStaysClosedWhenPluggedBack) {
+  Simulator.SetReaderCount(2);
+  TManagerVestrel* device = NewDevice();
+  ASSERT_EQ(SwitchOn(device), 0);
+  ASSERT_EQ(Simulator.LoadScriptText("0 unplug 0\n"), 1);
+  Simulator.PresentCard(0, kCard);
+  Simulator.TapCard(1, kOtherCard);
+  WaitForEvents(1);
+  WaitForTurns(0, 3);
+  Simulator.Plug(0);
+  Simulator.PresentCard(0, kCard);
+  WaitForTurns(0, 3);
+  EXPECT_EQ(Sink.Data(), (std::vector<std::string>{"0000A1B2C3"})) << "only the reader still plugged in";
+  EXPECT_TRUE(device->Active());
+  EXPECT_FALSE(Simulator.IsReaderOpen(0));
+  SwitchOff(device);
+  const std::string log = Simulator.CallLog();
+  EXPECT_NE(log.find("unplug 0\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("plug 0\n"), std::string::npos) << log;
+}
+
+#if defined(_WIN32)
+// The host's sink hands the card to its window thread and waits for it (a sent message) while
+// that window thread, from inside its own message loop, switches the device off: the stop
+// lets the sent message through instead of deadlocking.
+constexpr UINT kCardMessage = WM_APP + 1, kSwitchOffMessage = WM_APP + 2;
+TManagerVestrel* gWindowThreadDevice = nullptr;
+std::atomic<bool> gSwitchingOff{false};
+int gCardsSeen = 0;
+
+// The host's window: it takes cards, and switches the device off from its message loop.
+LRESULT CALLBACK HostWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kCardMessage) ++gCardsSeen;
+  if (message == kSwitchOffMessage) {
+    THostCallScope call;
+    gSwitchingOff = true;
+    gWindowThreadDevice->SetActive(0);
+    PostQuitMessage(0);
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(ParsecDeviceTest, ASinkThatWaitsForTheWindowThreadDoesNotDeadlockItsStop) {
+  TManagerVestrel* device = gWindowThreadDevice = NewDevice();
+  gSwitchingOff = false;
+  gCardsSeen = 0;
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = HostWindowProcedure;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"VestrelTestHostWindow";
+  RegisterClassW(&windowClass);
+  HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(SwitchOn(device), 0);
+  Sink.OnEvent([window] {
+    PostMessageW(window, kSwitchOffMessage, 0, 0);
+    while (!gSwitchingOff) platform::SleepMilliseconds(1);
+    platform::SleepMilliseconds(50);  // the window thread is inside the switch-off by now
+    SendMessageW(window, kCardMessage, 0, 0);
+  });
+  THangWatch watch("a switch-off whose sink waits for the window thread", 60);
+  Simulator.TapCard(0, kCard);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  EXPECT_FALSE(device->Active());
+  EXPECT_EQ(device->ErrorCode(), 0) << "the thread ended within the bound";
+  EXPECT_EQ(gCardsSeen, 1);
+  DestroyWindow(window);
+  UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
+}
+
+// A window procedure of the reader library faults while the polling thread dispatches its
+// messages: the thread lives on and the next card arrives.
+TEST_F(ParsecDeviceTest, AFaultInAWindowProcedureOfTheLibraryCostsThatMessageOnly) {
+  TManagerVestrel* device = NewDevice();
+  ASSERT_EQ(SwitchOn(device), 0);
+  Simulator.SetFault("ReadCardNumber", 0, Fault::Window, 0, 1);
+  WaitForTurns(0, 3);
+  EXPECT_NE(Simulator.CallLog().find("ReadCardNumber 0 fault window\n"), std::string::npos);
+  Simulator.TapCard(0, kCard);
+  WaitForEvents(1);
+  EXPECT_TRUE(device->Active());
+  SwitchOff(device);
 }
 #endif
 

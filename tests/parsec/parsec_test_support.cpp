@@ -1,11 +1,13 @@
 #include "parsec_test_support.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
 #include "base/collection.h"
-#include "host/execution_mode.h"
+#include "base/execution_mode.h"
 #include "parsec/reader_library.h"
 #include "platform/file_system.h"
 #include "platform/process_info.h"
@@ -18,18 +20,29 @@
 
 namespace {
 constexpr uint32_t kGenerousWaitMilliseconds = 60000;
+}  // namespace
 
-// Waits on the system's own clock, whatever the plug-in's tick count is set to.
-template <class Condition>
-bool WaitUntil(Condition done) {
+bool WaitUntil(const std::function<bool()>& Done) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerousWaitMilliseconds);
-  while (!done()) {
+  while (!Done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     platform::SleepMilliseconds(2);
   }
   return true;
 }
-}  // namespace
+
+THangWatch::THangWatch(std::string What, int Seconds)
+    : FWatch([this, What = std::move(What), Seconds] {
+        if (FDone.Wait(static_cast<uint32_t>(Seconds) * 1000u)) return;
+        std::fprintf(stderr, "%s did not end within %d s: it hangs\n", What.c_str(), Seconds);
+        std::fflush(stderr);
+        std::_Exit(3);
+      }) {}
+
+THangWatch::~THangWatch() {
+  FDone.Set();
+  FWatch.Join();
+}
 
 HRESULT STDMETHODCALLTYPE RecordingSink::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
@@ -45,15 +58,18 @@ HRESULT STDMETHODCALLTYPE RecordingSink::QueryInterface(REFIID riid, void** obje
 void VESTREL_HOST_REGISTER RecordingSink::ExternalEvent(BSTR Source, BSTR DeviceIdText, const GUID* DeviceIdPtr,
                                                         BSTR Data) {
   Behaviour behaviour = Behaviour::Accept;
+  std::function<void()> handler;
   {
     std::lock_guard<std::mutex> lock(FLock);
     FEvents.push_back(ReceivedEvent{Utf8FromWide(Source ? Source : OLESTR("")), Utf8FromWide(DeviceIdText ? DeviceIdText : OLESTR("")),
-                                    DeviceIdPtr ? *DeviceIdPtr : GUID{}, Utf8FromWide(Data ? Data : OLESTR(""))});
+                                    DeviceIdPtr ? *DeviceIdPtr : GUID{}, DeviceIdPtr, Utf8FromWide(Data ? Data : OLESTR(""))});
     if (FMisbehaviours > 0) {
       --FMisbehaviours;
       behaviour = FBehaviour;
     }
+    handler = FOnEvent;
   }
+  if (handler) handler();
   FLastThread = platform::CurrentThreadId();
   FLastEventNanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -66,10 +82,20 @@ void VESTREL_HOST_REGISTER RecordingSink::ExternalEvent(BSTR Source, BSTR Device
 #endif
 }
 
+void RecordingSink::OnEvent(std::function<void()> Handler) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FOnEvent = std::move(Handler);
+}
+
 void RecordingSink::Misbehave(Behaviour How, int Times) {
   std::lock_guard<std::mutex> lock(FLock);
   FBehaviour = How;
   FMisbehaviours = Times;
+}
+
+void RecordingSink::Forget() {
+  std::lock_guard<std::mutex> lock(FLock);
+  FEvents.clear();
 }
 
 std::vector<ReceivedEvent> RecordingSink::Events() const {
@@ -101,10 +127,13 @@ void ParsecDeviceTest::SetUp() {
 }
 
 void ParsecDeviceTest::TearDown() {
-  // Stopping waits on the tick count: let it run, and let blocked calls go on.
+  // Let blocked calls go on, and every thread that was let go end, before the next test.
   Simulator.RunClock();
   Simulator.Reset();
+  Sink.OnEvent(nullptr);
   List.reset();
+  EXPECT_TRUE(WaitForPollingThreadsToEnd(60000)) << "a polling thread never ended";
+  SetPollingThreadWaits(0, 0);
   platform::SetTickCountSource(nullptr);
   UnloadReaderLibrary();
   SetReaderLibraryFolder("");

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "devices/device_item.h"
 #include "parsec/manager_vestrel.h"
+#include "platform/sync.h"
 #include "simulator_control.h"
 #include "vestrel/event_sink.h"
 
@@ -21,6 +23,7 @@ struct ReceivedEvent {
   std::string Source;
   std::string DeviceIdText;
   GUID DeviceId{};
+  const GUID* DeviceIdPointer = nullptr;  // the address the plug-in handed over
   std::string Data;
 };
 
@@ -38,7 +41,12 @@ public:
   // How the next Times calls end after recording the event: accepted, a C++ exception, or a
   // structured exception as the host's own language raises them (Windows; elsewhere a C++ one).
   void Misbehave(Behaviour How, int Times);
+  // Runs on the polling thread inside every later event, after it is recorded: what a host's
+  // event handler does (switch the device off, delete it, ...). Empty: nothing.
+  void OnEvent(std::function<void()> Handler);
   std::vector<ReceivedEvent> Events() const;
+  // Drops what was recorded (long runs).
+  void Forget();
   size_t Count() const;
   std::vector<std::string> Data() const;
   uint32_t LastThreadId() const { return FLastThread.load(); }
@@ -50,6 +58,7 @@ private:
   std::vector<ReceivedEvent> FEvents;
   Behaviour FBehaviour = Behaviour::Accept;
   int FMisbehaviours = 0;
+  std::function<void()> FOnEvent;
   std::atomic<ULONG> FReferences{1};
   std::atomic<uint32_t> FLastThread{0};
   std::atomic<int64_t> FLastEventNanoseconds{0};
@@ -81,3 +90,19 @@ protected:
 
 // A folder for temporary files of this test process.
 std::string TestScratchFolder();
+
+// Ends the test program when what it guards has not finished within Seconds: a hang becomes
+// a failure with a name instead of a test run that never ends.
+class THangWatch {
+public:
+  THangWatch(std::string What, int Seconds);
+  ~THangWatch();
+
+private:
+  platform::ManualResetEvent FDone;
+  platform::Thread FWatch;
+};
+
+// Waits on the system's own clock, whatever the plug-in's tick count is set to; false when
+// the condition did not come true within a minute.
+bool WaitUntil(const std::function<bool()>& Done);

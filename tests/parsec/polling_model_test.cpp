@@ -137,9 +137,7 @@ TEST_F(PollingModel, TenThousandPresentationsGiveExactlyThePredictedEvents) {
   TManagerVestrel* device = PreparedDevice();
 
   Simulator.FreezeClock(0xFFFF0000u);
-  TReadPThread poller;
-  poller.FDevice = device;
-  poller.FRepeatInterval = kInterval;
+  TReadPThread poller(device, kInterval);
   poller.StartReaders();
   ASSERT_EQ(poller.Status(), 0);
   Simulator.SetClockStep(kStep);

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "parsec/reader_library.h"
+#include "platform/child_process.h"
 #include "platform/file_system.h"
 #include "platform/process_info.h"
 #include "platform/structured_exception.h"
@@ -109,12 +111,115 @@ TEST_F(Prx08Simulator, ScriptsPlayCardsAtTheirTimes) {
   EXPECT_EQ(ReadNow(0), -1);
 }
 
-TEST_F(Prx08Simulator, ABadScriptLineIsReportedByNumberAndChangesNothing) {
-  EXPECT_EQ(Simulator.LoadScriptText("0 readers 3\n\n10 present 0 XYZ\n"), -3);
-  EXPECT_EQ(Simulator.LoadScriptText("0 jump 1\n"), -1);
-  EXPECT_EQ(Simulator.LoadScriptText("0 remove 1 2\n"), -1);
+TEST_F(Prx08Simulator, ABadScriptLineIsReportedByNumberAndWhatIsWrongAndChangesNothing) {
+  const std::pair<const char*, const char*> bad[] = {
+      {"0 readers 3\n\n10 present 0 XYZ\n", "(text):3: card code 'XYZ' is not 1..8 hexadecimal digits"},
+      {"0 jump 1\n", "(text):1: unknown action 'jump'"},
+      {"0 remove 1 2\n", "(text):1: '2' is one word too many"},
+      {"soon tap 0 1\n", "(text):1: the time 'soon' is not 0..2147483647 ms"},
+      {"5\n", "(text):1: an action must follow the time"},
+      {"0 tap 16 1\n", "(text):1: reader '16' is not 0..15"},
+      {"0 fault Beep 0 raise\n", "(text):1: 'Beep' is no entry point of the library"},
+      {"0 fault BeepBlink 0 crash\n",
+       "(text):1: fault kind 'crash' is not none, answer, raise, access-violation or window"},
+      {"0 fault BeepBlink all answer\n", "(text):1: fault answer: the answer is missing"},
+      {"0 delay Enumerate -5\n", "(text):1: delay: '-5' is not 0..2147483647 ms"},
+      {"0 unplug\n", "(text):1: unplug: the reader number is missing"},
+  };
+  for (const auto& [script, error] : bad) {
+    EXPECT_LT(Simulator.LoadScriptText(script), 0) << script;
+    EXPECT_EQ(Simulator.ScriptError(), error);
+  }
   EXPECT_EQ(Enumerate(), 1) << "the reader count stays at its default";
-  EXPECT_EQ(Simulator.LoadScript("no such script file"), -1);
+  const std::string missing = platform::TempDirectory() + "no such script file";
+  EXPECT_EQ(Simulator.LoadScript(missing), -1);
+  EXPECT_EQ(Simulator.ScriptError(), missing + ": the file cannot be read");
+  EXPECT_EQ(Simulator.LoadScriptText("0 readers 2\r\n"), 1) << "Windows line ends are fine";
+  EXPECT_EQ(Simulator.ScriptError(), "") << "the last script loaded fine";
+}
+
+// A field failure replayed by script: faults for a number of calls, delays, a reader pulled
+// out and plugged back.
+TEST_F(Prx08Simulator, ScriptsPlayFaultsDelaysAndUnpluggedReaders) {
+  Simulator.FreezeClock(1000);
+  ASSERT_EQ(Simulator.LoadScriptText("0 readers 2\n"
+                                     "0 fault ReadCardNumber all answer -5 2\n"
+                                     "0 present 0 11\n"
+                                     "100 unplug 1\n"
+                                     "200 plug 1\n"
+                                     "300 fault BeepBlink 0 raise\n"
+                                     "400 fault BeepBlink 0 none\n"
+                                     "500 block Enumerate\n"),
+            8);
+  OpenReader(0);
+  OpenReader(1);
+  uint32_t card = 0;
+  EXPECT_EQ(Read(0, &card), -5);
+  EXPECT_EQ(Read(1, &card), -5);
+  EXPECT_EQ(ReadNow(0), 0x11) << "two calls only";
+
+  Simulator.AdvanceClock(100);
+  EXPECT_EQ(Read(1, &card), -3) << "unplugged";
+  EXPECT_EQ(OpenReader(1), -3);
+  EXPECT_FALSE(Simulator.IsReaderOpen(1));
+  Simulator.AdvanceClock(100);
+  EXPECT_EQ(Read(1, &card), -1) << "plugged back, but closed";
+  EXPECT_EQ(OpenReader(1), 0);
+  EXPECT_EQ(Read(1, &card), 1) << "open again, no card";
+
+  Simulator.AdvanceClock(100);
+  EXPECT_THROW(platform::CallGuarded([&] { return BeepBlink(0); }), std::exception);
+  EXPECT_THROW(platform::CallGuarded([&] { return BeepBlink(0); }), std::exception) << "until changed";
+  EXPECT_EQ(BeepBlink(1), 0);
+  Simulator.AdvanceClock(100);
+  EXPECT_EQ(BeepBlink(0), 0);
+
+  Simulator.AdvanceClock(100);
+  std::atomic<int> answer{-100};
+  std::thread caller([&] { answer = Enumerate(); });
+  while (Simulator.CallCount("Enumerate") == 0) platform::SleepMilliseconds(5);
+  platform::SleepMilliseconds(50);
+  EXPECT_EQ(answer, -100) << "blocked by the script";
+  Simulator.Release("Enumerate");
+  caller.join();
+  EXPECT_EQ(answer, 2);
+  const std::string log = Simulator.CallLog();
+  EXPECT_NE(log.find("unplug 1\nOpenReader 1 unplugged\nplug 1\nReadCardNumber 1 not-open\nOpenReader 1\n"), std::string::npos) << log;
+}
+
+// The script named by PRX08_SIM_SCRIPT, as a separate process loading the simulator sees it.
+std::string ScriptErrorInAChild(const std::string& script) {
+  const std::string report = platform::TempDirectory() + "vestrel_sim_report_" +
+                             std::to_string(platform::CurrentProcessId()) + ".txt";
+  std::filesystem::remove(report);
+  platform::ChildProcess child = platform::ChildProcess::Start(
+      platform::ExecutableFileName(), {"--gtest_filter=SimulatorChild.ReportsItsScriptError"},
+      {"PRX08_SIM_SCRIPT=" + script, "VESTREL_SIM_SCRIPT_REPORT=" + report});
+  if (!child.IsStarted() || child.Wait(120000).value_or(-1) != 0) return "<the child failed>";
+  std::stringstream text;
+  text << std::ifstream(report).rdbuf();
+  std::filesystem::remove(report);
+  return text.str();
+}
+
+TEST(Prx08SimulatorEnvironment, AScriptThatCannotBePlayedIsReportedWhenTheLibraryLoads) {
+  const std::string folder = platform::TempDirectory();
+  const std::string missing = folder + "vestrel_no_such_script.txt";
+  EXPECT_EQ(ScriptErrorInAChild(missing), missing + ": the file cannot be read");
+  const std::string bad = folder + "vestrel_bad_script_" + std::to_string(platform::CurrentProcessId()) + ".txt";
+  { std::ofstream(bad) << "0 readers 2\n# a comment\n100 presnet 0 11\n"; }
+  EXPECT_EQ(ScriptErrorInAChild(bad), bad + ":3: unknown action 'presnet'");
+  { std::ofstream(bad) << "0 readers 2\n"; }
+  EXPECT_EQ(ScriptErrorInAChild(bad), "");
+  std::filesystem::remove(bad);
+}
+
+TEST(SimulatorChild, ReportsItsScriptError) {
+  const auto report = platform::EnvironmentVariable("VESTREL_SIM_SCRIPT_REPORT");
+  if (!report) GTEST_SKIP() << "run by the test above";
+  SimulatorControl simulator;
+  std::ofstream(*report) << simulator.ScriptError();
+  std::_Exit(0);
 }
 
 TEST_F(Prx08Simulator, ScriptFilesAndTheCallLog) {

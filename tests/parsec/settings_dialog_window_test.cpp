@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_control.h"
+#include "base/application_object.h"
 #include "parsec/manager_vestrel.h"
 #include "parsec/vestrel_settings_form.h"
 #include "platform/text_codec.h"

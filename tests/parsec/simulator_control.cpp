@@ -13,7 +13,8 @@ using TextAndInteger = int32_t(PLATFORM_STDCALL*)(const char*, int32_t);
 using FaultSetting = int32_t(PLATFORM_STDCALL*)(const char*, int32_t, int32_t, int32_t, int32_t);
 }  // namespace
 
-SimulatorControl::SimulatorControl() : FLibrary(platform::DynamicLibrary::Load(PRX08_SIMULATOR_FILE)) {}
+SimulatorControl::SimulatorControl() : SimulatorControl(PRX08_SIMULATOR_FILE) {}
+SimulatorControl::SimulatorControl(const std::string& path) : FLibrary(platform::DynamicLibrary::Load(path)) {}
 
 void SimulatorControl::Reset() { Get<NoArguments>("SimReset")(); }
 void SimulatorControl::SetReaderCount(int32_t count) { Get<OneInteger>("SimSetReaderCount")(count); }
@@ -50,10 +51,17 @@ bool SimulatorControl::SetLogFile(const std::string& path) {
   return Get<OneText>("SimSetLogFile")(path.c_str()) == 0;
 }
 
-std::string SimulatorControl::CallLog() {
-  auto getLog = Get<TextBuffer>("SimGetCallLog");
-  int32_t length = getLog(nullptr, 0);
+void SimulatorControl::Unplug(int32_t reader) { Get<OneInteger>("SimUnplugReader")(reader); }
+void SimulatorControl::Plug(int32_t reader) { Get<OneInteger>("SimPlugReader")(reader); }
+
+namespace {
+std::string TextOf(TextBuffer getText) {
+  int32_t length = getText(nullptr, 0);
   std::vector<char> buffer(static_cast<size_t>(length) + 1);
-  getLog(buffer.data(), static_cast<int32_t>(buffer.size()));
+  getText(buffer.data(), static_cast<int32_t>(buffer.size()));
   return std::string(buffer.data());
 }
+}  // namespace
+
+std::string SimulatorControl::CallLog() { return TextOf(Get<TextBuffer>("SimGetCallLog")); }
+std::string SimulatorControl::ScriptError() { return TextOf(Get<TextBuffer>("SimGetScriptError")); }

@@ -11,6 +11,8 @@
 class SimulatorControl {
 public:
   SimulatorControl();
+  // The simulator loaded from another file (a copy beside a plug-in under test).
+  explicit SimulatorControl(const std::string& path);
   bool IsLoaded() const { return FLibrary.IsLoaded(); }
 
   void Reset();
@@ -38,10 +40,13 @@ public:
   static constexpr int32_t kBlock = -1;
   void SetDelay(const std::string& entryPoint, int32_t milliseconds);
   void Release(const std::string& entryPoint);
-  enum class FaultKind : int32_t { None = 0, Answer = 1, Raise = 2, AccessViolation = 3 };
+  enum class FaultKind : int32_t { None = 0, Answer = 1, Raise = 2, AccessViolation = 3, Window = 4 };
   static constexpr int32_t kEveryReader = -1, kAlways = -1;
   void SetFault(const std::string& entryPoint, int32_t reader, FaultKind kind, int32_t answer, int32_t times);
   bool SetLogFile(const std::string& path);
+  std::string ScriptError();
+  void Unplug(int32_t reader);
+  void Plug(int32_t reader);
 
 private:
   template <class Function>

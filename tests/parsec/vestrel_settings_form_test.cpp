@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/application_object.h"
+#include "base/host_call_lock.h"
 #include "config/locale_formats.h"
-#include "host/plugin_control.h"
 #include "parsec/manager_vestrel.h"
 #include "platform/text_codec.h"
 
@@ -63,7 +64,49 @@ TEST_F(SettingsForm, LoadsTheDeviceAndKeepsTheSpinEditsRules) {
   EXPECT_EQ(TfmVestrelSettings(*NewDevice("100", "0", "")).IntervalText(), "1000");
   EXPECT_EQ(TfmVestrelSettings(*NewDevice("5000000", "0", "")).IntervalText(), "999999");
   TfmVestrelSettings other(*NewDevice("3000", "7", ""));
-  EXPECT_EQ(other.GetOldFormat(), 1) << "any non-zero flag is checked";
+  EXPECT_EQ(other.GetOldFormat(), 0) << "only 1 chooses the old format";
+}
+
+// OK stores what the user changed and nothing else: an interval below the dialog's minimum and
+// an old-format value other than 0 and 1 stay as configured, with the device off or on.
+TEST_F(SettingsForm, OkStoresOnlyWhatTheUserChanged) {
+  SetSettingsPresenter([](TfmVestrelSettings&) { return platform::kModalOk; });
+  TManagerVestrel* device = NewDevice("500", "2", "Касса");
+  EXPECT_EQ(device->ShowSettings(), 0);
+  EXPECT_EQ(device->GetParamValue(RepeatIntervalParamName()), "500");
+  EXPECT_EQ(device->GetParamValue(OldDataFormatParamName()), "2");
+  EXPECT_EQ(Utf8FromAnsi(device->DeviceName()), "Касса");
+
+  TManagerVestrelList list(ItemClassOf<TRunningVestrel>());
+  auto* running = static_cast<TManagerVestrel*>(list.NewDevice());
+  running->SetParamValue(RepeatIntervalParamName(), "500");
+  running->SetParamValue(OldDataFormatParamName(), "2");
+  SetSettingsPresenter([](TfmVestrelSettings& form) {
+    form.SetDeviceNameText("Касса 2");
+    return platform::kModalOk;
+  });
+  EXPECT_EQ(running->ShowSettings(), 0);
+  EXPECT_EQ(running->GetParamValue(OldDataFormatParamName()), "2") << "the disabled box changes nothing";
+  EXPECT_EQ(running->GetParamValue(RepeatIntervalParamName()), "500");
+  EXPECT_EQ(running->DeviceName(), "Касса 2");
+}
+
+// The dialog's loop lets the host's calls run: the host call lock is given up around it, and
+// a call that deletes the device leaves the dialog a live device to store into.
+TEST_F(SettingsForm, HostCallsRunWhileTheDialogIsOpenAndMayDeleteTheDevice) {
+  TManagerVestrel* device = NewDevice("2500", "1", "Касса");
+  bool lockHeldInLoop = false;
+  SetSettingsPresenter([&](TfmVestrelSettings& form) {
+    lockHeldInLoop = HostCallLockHeldByThisThread();
+    device->ReleaseItem();  // "УдалитьУстройство" from the dialog's loop
+    form.SetIntervalText("3000");
+    form.SetDeviceNameText("Другая");
+    return platform::kModalOk;
+  });
+  THostCallScope call;
+  EXPECT_EQ(device->ShowSettings(), 0);
+  EXPECT_TRUE(lockHeldInLoop) << "the host's calls from the loop enter on this thread; other threads wait";
+  EXPECT_EQ(FList.Count(), 0);
 }
 
 TEST_F(SettingsForm, WithTheDeviceOnTheFlagShowsButCannotChange) {
@@ -215,14 +258,18 @@ TEST_F(SettingsForm, ShowSettingsStoresOnOkOnlyAndRaisesBeforeShowingForBadParam
   EXPECT_EQ(Utf8FromAnsi(device->DeviceName()), "Другая");
   EXPECT_EQ(FList.ShowSettingsById(device->DeviceId()), 0);
 
-  // A parameter that is not numeric raises before anything shows, and nothing changes.
+  // A parameter that is not numeric raises before anything shows, and nothing changes. (The
+  // device refuses such values; they are put in place behind its back.)
+  auto storeRaw = [device](const AnsiString& name, const char* value) {
+    device->WithProps([&](TPropList& props) { props.SetValueText(name, value); });
+  };
   shown = 0;
-  device->SetParamValue(OldDataFormatParamName(), "да");
+  storeRaw(OldDataFormatParamName(), "да");
   EXPECT_ANY_THROW(device->ShowSettings());
   code = -1;
   EXPECT_TRUE(FAILED(static_cast<IDeviceItem*>(device)->ShowSettings(&code)));
-  device->SetParamValue(OldDataFormatParamName(), "0");
-  device->SetParamValue(RepeatIntervalParamName(), "2s");
+  storeRaw(OldDataFormatParamName(), "0");
+  storeRaw(RepeatIntervalParamName(), "2s");
   EXPECT_ANY_THROW(device->ShowSettings());
   EXPECT_EQ(shown, 0);
   EXPECT_EQ(device->GetParamValue(RepeatIntervalParamName()), "2s");

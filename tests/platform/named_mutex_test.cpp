@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/child_role.h"
 
 namespace {
@@ -37,6 +39,30 @@ TEST(NamedMutex, ExistsOnlyWhileSomeHandleIsOpen) {
   NamedMutex again = NamedMutex::Create(name, true);
   EXPECT_FALSE(again.AlreadyExisted()) << "a closed marker is gone for good";
 }
+
+#ifndef _WIN32
+// A marker's file goes with its last holder: a process that ends leaves nothing in the folder.
+TEST(NamedMutex, TheLastHolderToCloseRemovesItsFile) {
+  const auto markerFiles = [] {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(platform::NamedObjectFolder()))
+      count += entry.path().filename().string().rfind("mutex-", 0) == 0 ? 1 : 0;
+    return count;
+  };
+  const std::string name = UniqueName("file");
+  NamedMutex first = NamedMutex::Create(name, true);
+  const size_t withOne = markerFiles();
+  NamedMutex second = NamedMutex::Create(name, false);
+  EXPECT_EQ(markerFiles(), withOne) << "one file per marker, whatever the number of holders";
+  first.Close();
+  EXPECT_EQ(markerFiles(), withOne) << "the second holder keeps it";
+  second.Close();
+  EXPECT_EQ(markerFiles(), withOne - 1);
+  NamedMutex again = NamedMutex::Create(name, true);
+  EXPECT_FALSE(again.AlreadyExisted());
+  EXPECT_TRUE(NamedMutexExists(name));
+}
+#endif
 
 TEST(NamedMutex, NamesAreDistinctAndMayHoldOddCharacters) {
   std::string name = UniqueName("odd name/with:colons*and dots..");

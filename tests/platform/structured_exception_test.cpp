@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <source_location>
 #include <string>
 
 #include "platform/sync.h"
@@ -150,6 +151,57 @@ TEST(StructuredExceptionGuard, AnInnerGuardKeepsItsExceptionFromTheOuterOne) {
     WriteThroughNull();
   });
   EXPECT_TRUE(outer.IsAccessViolation());
+}
+
+struct ObservedException {
+  uint32_t Code = 0;
+  uint32_t Line = 0;
+  std::string Function;
+  int Calls = 0;
+};
+ObservedException gObserved;
+
+void Observe(const StructuredException& error, const std::source_location& where) noexcept {
+  gObserved.Code = error.Code();
+  gObserved.Line = where.line();
+  gObserved.Function = where.function_name();
+  ++gObserved.Calls;
+}
+
+TEST(StructuredExceptionGuard, TheObserverHearsOfEachCaughtExceptionWithThePlaceOfTheGuard) {
+  gObserved = {};
+  ASSERT_EQ(platform::CurrentStructuredExceptionObserver(), nullptr);
+  platform::SetStructuredExceptionObserver(&Observe);
+  uint32_t code = 0;
+  const uint32_t guardLine = __LINE__ + 2;
+  try {
+    CallGuarded(&RaiseHostLanguageException);
+  } catch (const StructuredException& error) {
+    code = error.Code();
+  }
+  EXPECT_EQ(code, platform::kHostLanguageExceptionCode) << "the exception still arrives";
+  EXPECT_EQ(gObserved.Calls, 1);
+  EXPECT_EQ(gObserved.Code, platform::kHostLanguageExceptionCode);
+  EXPECT_EQ(gObserved.Line, guardLine);
+  EXPECT_NE(gObserved.Function.find("TheObserverHearsOfEachCaughtException"), std::string::npos) << gObserved.Function;
+  CallGuarded([] { return 1; });
+  EXPECT_THROW(CallGuarded([] { throw std::runtime_error("C++"); }), std::runtime_error);
+  EXPECT_EQ(gObserved.Calls, 1) << "neither a plain return nor a C++ exception is reported";
+  // Nested guards: the inner one catches and reports; the outer one sees a C++ exception.
+  uint32_t innerLine = 0;
+  try {
+    CallGuarded([&] {
+      innerLine = __LINE__ + 1;
+      CallGuarded(&WriteThroughNull);
+    });
+  } catch (const StructuredException&) {
+  }
+  EXPECT_EQ(gObserved.Calls, 2);
+  EXPECT_EQ(gObserved.Code, platform::kAccessViolationCode);
+  EXPECT_EQ(gObserved.Line, innerLine);
+  platform::SetStructuredExceptionObserver(nullptr);
+  CaptureStructured(&RaiseHostLanguageException);
+  EXPECT_EQ(gObserved.Calls, 2);
 }
 
 TEST(StructuredExceptionGuard, GuardsOnAnotherThread) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -122,6 +123,43 @@ TEST(TickCount, ASourceReplacesTheSystemsCountUntilRemoved) {
   EXPECT_NE(system, 0x12345678u);
   platform::SleepMilliseconds(50);
   EXPECT_GT(platform::TickDifference(TickCount(), system), 0) << "the system's count runs again";
+}
+
+}  // namespace
+
+namespace {
+
+// A bounded join gives up on a thread that runs on and keeps it; a thread let go ends by itself.
+TEST(Thread, ABoundedJoinKeepsAThreadThatRunsOnAndADetachedOneEndsByItself) {
+  ManualResetEvent started, go, asked;
+  std::atomic<bool> wasCurrent{false};
+  const uint32_t before = platform::RunningThreadCount();
+  auto body = std::make_shared<Thread>();
+  ASSERT_TRUE(body->Start([&, self = body.get()] {
+    started.Wait(platform::kInfiniteWait);  // Start has returned: the object is filled in
+    wasCurrent = self->IsCurrent();
+    asked.Set();
+    go.Wait(platform::kInfiniteWait);
+  }));
+  started.Set();
+  ASSERT_TRUE(asked.Wait(10000));
+  EXPECT_TRUE(wasCurrent.load());
+  EXPECT_FALSE(body->IsCurrent());
+  EXPECT_EQ(platform::RunningThreadCount(), before + 1);
+  EXPECT_FALSE(body->JoinLettingSentMessagesThrough(50));
+  EXPECT_TRUE(body->Joinable()) << "still held after the bound";
+  go.Set();
+  EXPECT_TRUE(body->JoinLettingSentMessagesThrough(60000));
+  EXPECT_FALSE(body->Joinable());
+  EXPECT_TRUE(body->JoinLettingSentMessagesThrough(0)) << "nothing left to wait for";
+
+  ManualResetEvent ended;
+  Thread detached([&] { ended.Set(); });
+  detached.Detach();
+  EXPECT_FALSE(detached.Joinable());
+  EXPECT_TRUE(ended.Wait(60000));
+  for (int i = 0; i < 6000 && platform::RunningThreadCount() != before; ++i) platform::SleepMilliseconds(10);
+  EXPECT_EQ(platform::RunningThreadCount(), before);
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 #include <atomic>
 
 #include "base/errors.h"
-#include "host/params.h"
+#include "host/wire/params.h"
+#include "platform/child_process.h"
 #include "platform/dynamic_library.h"
+#include "platform/file_system.h"
+#include "platform/process_info.h"
 #include "platform/ole_ptr.h"
 #include "register_call.h"
 
@@ -162,3 +165,27 @@ TEST(PluginLibrary, AFailedDriverConstructionLeavesNoControlAndUnloadsCleanly) {
     EXPECT_TRUE(plugin.Library.Free());
   }
 }
+
+#ifndef _WIN32
+// A host that ends without unloading the library: the library's stop runs at the process's
+// exit, while what it uses is still there. The host is a copy of this program.
+TEST(PluginLibrary, AHostThatExitsWithoutUnloadingEndsCleanly) {
+  constexpr char kChildVariable[] = "VESTREL_TEST_EXIT_WITHOUT_UNLOAD";
+  if (platform::EnvironmentVariable(kChildVariable)) {
+    auto* plugin = new TLoadedPlugin(VESTREL_PLUGIN_LIBRARY);  // never unloaded
+    IPluginControl* control = plugin->TakeControl();
+    TCallHandler entry = nullptr;
+    if (control == nullptr || control->GetCallHandler(&entry) != S_OK) std::_Exit(2);
+    TParamsPtr support = CallBlock("__@@EventSupport", 0);
+    entry(support.get(), nullptr);
+    TParamsPtr release = CallBlock("Релиз", vestrel::kCallPropertyGet);
+    if (!entry(release.get(), nullptr)) std::_Exit(3);
+    std::exit(0);
+  }
+  platform::ChildProcess host = platform::ChildProcess::Start(
+      platform::ExecutableFileName(), {"--gtest_filter=PluginLibrary.AHostThatExitsWithoutUnloadingEndsCleanly"},
+      {std::string(kChildVariable) + "=1"});
+  ASSERT_TRUE(host.IsStarted());
+  EXPECT_EQ(host.Wait(120000), std::optional<int>(0));
+}
+#endif

@@ -15,7 +15,7 @@
 #include "automation/array_storage.h"
 #include "automation/safe_array.h"
 #include "base/errors.h"
-#include "host/variant_text.h"
+#include "host/wire/variant_text.h"
 
 namespace {
 

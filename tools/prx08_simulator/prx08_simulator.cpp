@@ -3,6 +3,7 @@
 // Nothing here belongs to the plug-in; it links nothing of it. See README.md.
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -54,28 +55,35 @@ bool IsEntryPoint(const char* name) {
 
 struct Reader {
   bool Open = false;
+  bool Unplugged = false;  // its calls fail until it is plugged back; it is closed then
   bool CardPresent = false;
   bool TapOnly = false;  // the card leaves after one delivery
   uint32_t Card = 0;
   int32_t Polls = 0;  // ReadCardNumber calls on this reader
 };
 
-enum class Action { Readers, Present, Tap, Remove };
+// What an unplugged reader's calls answer.
+constexpr int16_t kUnpluggedAnswer = -3;
 
-struct ScriptEvent {
-  uint32_t AtMilliseconds;
-  Action What;
-  int Reader;
-  uint32_t Value;
-};
-
-enum class FaultKind : int32_t { None = 0, Answer = 1, Raise = 2, AccessViolation = 3 };
+enum class FaultKind : int32_t { None = 0, Answer = 1, Raise = 2, AccessViolation = 3, Window = 4 };
+constexpr int32_t kLastFaultKind = 4;
 
 struct Fault {
   FaultKind Kind = FaultKind::None;
   int32_t Reader = -1;  // -1: every reader
   int32_t Answer = 0;
   int32_t Times = 0;    // calls still affected; -1 without end
+};
+
+enum class Action { Readers, Present, Tap, Remove, SetFault, Delay, Unplug, Plug };
+
+struct ScriptEvent {
+  uint32_t AtMilliseconds = 0;
+  Action What = Action::Readers;
+  int Reader = 0;
+  uint32_t Value = 0;       // reader count, card, or delay (-1: block)
+  std::string EntryPoint;   // fault and delay
+  Fault Injected;           // fault
 };
 
 // The system's millisecond count as 32 bits, the same clock the plug-in reads by default.
@@ -113,6 +121,10 @@ struct Simulator {
   uint32_t ScriptStart = 0;
   Clock Time;
   std::FILE* LogFile = nullptr;
+  std::string ScriptError;  // why the last script was not loaded; empty when it was
+#if defined(_WIN32)
+  std::map<DWORD, HWND> Windows;  // the windows of the threads that took a window fault
+#endif
 };
 
 Simulator& State() {
@@ -138,6 +150,16 @@ std::string Text(const char* format, long a = 0, long b = 0, long c = 0) {
   return buffer;
 }
 
+// Unplugging closes the reader and takes its card away; plugged back, it must be opened again.
+void SetPlugged(Simulator& s, int reader, bool plugged) {
+  Reader& state = s.Readers[reader];
+  if (state.Unplugged == !plugged) return;
+  state.Unplugged = !plugged;
+  state.Open = false;
+  state.CardPresent = false;
+  Note(s, Text(plugged ? "plug %ld" : "unplug %ld", reader));
+}
+
 void Apply(Simulator& s, const ScriptEvent& event) {
   switch (event.What) {
     case Action::Readers:
@@ -152,6 +174,19 @@ void Apply(Simulator& s, const ScriptEvent& event) {
     case Action::Remove:
       s.Readers[event.Reader].CardPresent = false;
       break;
+    case Action::SetFault:
+      s.Faults[event.EntryPoint] = event.Injected;
+      break;
+    case Action::Delay:
+      s.Delays[event.EntryPoint] = static_cast<int32_t>(event.Value);
+      s.DelayChanged.notify_all();
+      break;
+    case Action::Unplug:
+      SetPlugged(s, event.Reader, false);
+      break;
+    case Action::Plug:
+      SetPlugged(s, event.Reader, true);
+      break;
   }
 }
 
@@ -164,40 +199,121 @@ void Advance(Simulator& s) {
   }
 }
 
-// Parses a script; the line number of the first bad line (negative) on failure.
-int ParseScript(std::istream& input, std::vector<ScriptEvent>& events) {
+// A bad script line: its number and what is wrong with it.
+struct ScriptProblem {
+  int Line = 0;
+  std::string What;
+};
+
+const char* const kFaultKindNames[] = {"none", "answer", "raise", "access-violation", "window"};
+
+bool ParseInteger(const std::string& word, long minimum, long maximum, long& value) {
+  if (word.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(word.c_str(), &end, 10);
+  return *end == '\0' && errno == 0 && value >= minimum && value <= maximum;
+}
+
+// Reads one line's action into event; the text of what is wrong otherwise.
+std::string ParseAction(const std::string& action, std::istringstream& words, ScriptEvent& event) {
+  std::string word;
+  long number = 0;
+  auto readReader = [&]() -> std::string {
+    if (!(words >> word)) return action + ": the reader number is missing";
+    if (!ParseInteger(word, 0, kMaxReaders - 1, number)) return "reader '" + word + "' is not 0..15";
+    event.Reader = static_cast<int>(number);
+    return {};
+  };
+  auto readEntryPoint = [&]() -> std::string {
+    if (!(words >> event.EntryPoint)) return action + ": the entry point is missing";
+    if (!IsEntryPoint(event.EntryPoint.c_str())) return "'" + event.EntryPoint + "' is no entry point of the library";
+    return {};
+  };
+  if (action == "readers") {
+    event.What = Action::Readers;
+    if (!(words >> word)) return "readers: the count is missing";
+    if (!ParseInteger(word, -32768, kMaxReaders, number)) return "readers: '" + word + "' is not -32768..16";
+    event.Value = static_cast<uint32_t>(number);
+  } else if (action == "present" || action == "tap") {
+    event.What = action == "tap" ? Action::Tap : Action::Present;
+    if (std::string problem = readReader(); !problem.empty()) return problem;
+    if (!(words >> word)) return action + ": the card code is missing";
+    char* end = nullptr;
+    event.Value = static_cast<uint32_t>(std::strtoul(word.c_str(), &end, 16));
+    if (word.size() > 8 || *end != '\0' || word[0] == '-' || word[0] == '+')
+      return "card code '" + word + "' is not 1..8 hexadecimal digits";
+  } else if (action == "remove" || action == "unplug" || action == "plug") {
+    event.What = action == "remove" ? Action::Remove : action == "unplug" ? Action::Unplug : Action::Plug;
+    if (std::string problem = readReader(); !problem.empty()) return problem;
+  } else if (action == "delay" || action == "block" || action == "release") {
+    event.What = Action::Delay;
+    if (std::string problem = readEntryPoint(); !problem.empty()) return problem;
+    event.Value = action == "block" ? static_cast<uint32_t>(-1) : 0;
+    if (action == "delay") {
+      if (!(words >> word)) return "delay: the milliseconds are missing";
+      if (!ParseInteger(word, 0, 0x7FFFFFFF, number)) return "delay: '" + word + "' is not 0..2147483647 ms";
+      event.Value = static_cast<uint32_t>(number);
+    }
+  } else if (action == "fault") {
+    event.What = Action::SetFault;
+    if (std::string problem = readEntryPoint(); !problem.empty()) return problem;
+    if (!(words >> word)) return "fault: the reader (0..15 or all) is missing";
+    if (word == "all") {
+      event.Injected.Reader = -1;
+    } else if (ParseInteger(word, 0, kMaxReaders - 1, number)) {
+      event.Injected.Reader = static_cast<int32_t>(number);
+    } else {
+      return "fault: reader '" + word + "' is not 0..15 or all";
+    }
+    if (!(words >> word)) return "fault: the kind is missing";
+    auto kind = std::find(std::begin(kFaultKindNames), std::end(kFaultKindNames), word);
+    if (kind == std::end(kFaultKindNames))
+      return "fault kind '" + word + "' is not none, answer, raise, access-violation or window";
+    event.Injected.Kind = static_cast<FaultKind>(kind - std::begin(kFaultKindNames));
+    if (event.Injected.Kind == FaultKind::Answer) {
+      if (!(words >> word)) return "fault answer: the answer is missing";
+      if (!ParseInteger(word, -32768, 32767, number)) return "fault answer: '" + word + "' is not -32768..32767";
+      event.Injected.Answer = static_cast<int32_t>(number);
+    }
+    event.Injected.Times = event.Injected.Kind == FaultKind::None ? 0 : -1;
+    if (event.Injected.Kind != FaultKind::None && words >> word) {
+      if (!ParseInteger(word, 1, 0x7FFFFFFF, number)) return "fault: the number of calls '" + word + "' is not 1 or more";
+      event.Injected.Times = static_cast<int32_t>(number);
+    }
+  } else {
+    return "unknown action '" + action + "'";
+  }
+  if (words >> word) return "'" + word + "' is one word too many";
+  return {};
+}
+
+// Parses a script: the number of events, or -1 with the first bad line in problem.
+int ParseScript(std::istream& input, std::vector<ScriptEvent>& events, ScriptProblem& problem) {
   std::string line;
   int number = 0;
   while (std::getline(input, line)) {
     ++number;
     if (auto comment = line.find('#'); comment != std::string::npos) line.erase(comment);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::istringstream words(line);
     std::string time, action;
     if (!(words >> time)) continue;  // blank line
-    ScriptEvent event{};
-    char* end = nullptr;
-    unsigned long at = std::strtoul(time.c_str(), &end, 10);
-    if (*end != '\0' || time[0] == '-' || at > 0x7FFFFFFFul || !(words >> action)) return -number;
-    event.AtMilliseconds = static_cast<uint32_t>(at);
-    std::string extra;
-    if (action == "readers") {
-      long count = 0;
-      if (!(words >> count) || count < -32768 || count > kMaxReaders) return -number;
-      event.What = Action::Readers;
-      event.Value = static_cast<uint32_t>(count);
-    } else if (action == "present" || action == "tap") {
-      std::string code;
-      if (!(words >> event.Reader >> code) || event.Reader < 0 || event.Reader >= kMaxReaders) return -number;
-      event.Value = static_cast<uint32_t>(std::strtoul(code.c_str(), &end, 16));
-      if (code.empty() || code.size() > 8 || *end != '\0') return -number;
-      event.What = action == "tap" ? Action::Tap : Action::Present;
-    } else if (action == "remove") {
-      if (!(words >> event.Reader) || event.Reader < 0 || event.Reader >= kMaxReaders) return -number;
-      event.What = Action::Remove;
-    } else {
-      return -number;
+    long at = 0;
+    if (!ParseInteger(time, 0, 0x7FFFFFFF, at)) {
+      problem = {number, "the time '" + time + "' is not 0..2147483647 ms"};
+      return -1;
     }
-    if (words >> extra) return -number;
+    if (!(words >> action)) {
+      problem = {number, "an action must follow the time"};
+      return -1;
+    }
+    ScriptEvent event;
+    event.AtMilliseconds = static_cast<uint32_t>(at);
+    if (std::string what = ParseAction(action, words, event); !what.empty()) {
+      problem = {number, what};
+      return -1;
+    }
     events.push_back(event);
   }
   std::stable_sort(events.begin(), events.end(),
@@ -205,15 +321,29 @@ int ParseScript(std::istream& input, std::vector<ScriptEvent>& events) {
   return static_cast<int>(events.size());
 }
 
-int32_t StartScript(Simulator& s, std::istream& input) {
+// Loads and starts a script named `name` (a file, or "(text)"): the number of events, or minus
+// the number of the first bad line, whose problem is recorded (and, for a file, printed).
+int32_t StartScript(Simulator& s, std::istream& input, const std::string& name, bool printProblem) {
   std::vector<ScriptEvent> events;
-  int result = ParseScript(input, events);
-  if (result < 0) return result;
+  ScriptProblem problem;
+  int result = ParseScript(input, events, problem);
+  if (result < 0) {
+    s.ScriptError = name + ":" + std::to_string(problem.Line) + ": " + problem.What;
+    if (printProblem) std::fprintf(stderr, "prx08 simulator: %s\n", s.ScriptError.c_str());
+    return -problem.Line;
+  }
+  s.ScriptError.clear();
   s.Script = std::move(events);
   s.ScriptNext = 0;
   s.ScriptStart = s.Time.Now();
   Advance(s);
   return result;
+}
+
+// A script file that cannot be read: recorded and printed.
+void ScriptFileUnreadable(Simulator& s, const std::string& path) {
+  s.ScriptError = path + ": the file cannot be read";
+  std::fprintf(stderr, "prx08 simulator: %s\n", s.ScriptError.c_str());
 }
 
 void OpenLogFile(Simulator& s, const char* path) {
@@ -231,12 +361,61 @@ void ResetState(Simulator& s) {
   s.Script.clear();
   s.ScriptNext = 0;
   s.Time = Clock{};
+  s.ScriptError.clear();
   s.DelayChanged.notify_all();
 }
 
+// The window fault: a message posted to a window of the calling thread, whose window
+// procedure raises when the thread dispatches it, as a vendor library's own window might.
+#if defined(_WIN32)
+constexpr UINT kFaultMessage = WM_APP + 0x508;
+constexpr wchar_t kFaultWindowClass[] = L"Prx08SimulatorFaultWindow";
+
+HINSTANCE OwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&OwnModule), &module);
+  return module;
+}
+
+LRESULT CALLBACK FaultWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kFaultMessage) RaiseException(kRaisedExceptionCode, 0, 0, nullptr);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void PostWindowFault(Simulator& s) {
+  static const ATOM registered = [] {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = FaultWindowProcedure;
+    windowClass.hInstance = OwnModule();
+    windowClass.lpszClassName = kFaultWindowClass;
+    return RegisterClassW(&windowClass);
+  }();
+  if (!registered) return;
+  HWND& window = s.Windows[GetCurrentThreadId()];
+  if (!window) window = CreateWindowExW(0, kFaultWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, OwnModule(), nullptr);
+  if (window) PostMessageW(window, kFaultMessage, 0, 0);
+}
+
+// A thread's window must go before the library does: CloseReader takes it away.
+void DestroyThreadWindow(Simulator& s) {
+  auto found = s.Windows.find(GetCurrentThreadId());
+  if (found == s.Windows.end()) return;
+  DestroyWindow(found->second);
+  s.Windows.erase(found);
+}
+
+void UnregisterFaultWindowClass() { UnregisterClassW(kFaultWindowClass, OwnModule()); }
+#else
+void PostWindowFault(Simulator&) {}
+void DestroyThreadWindow(Simulator&) {}
+void UnregisterFaultWindowClass() {}
+#endif
+
 // A demo can drive the simulator without calling it: PRX08_SIM_READERS sets the reader count,
-// PRX08_SIM_SCRIPT names a script that starts when the library is loaded, and PRX08_SIM_LOG
-// names a file that receives every line of the call log.
+// PRX08_SIM_SCRIPT names a script that starts when the library is loaded (a file that cannot
+// be read or a bad line is printed to stderr and recorded for SimGetScriptError), and
+// PRX08_SIM_LOG names a file that receives every line of the call log.
 struct StartFromEnvironment {
   StartFromEnvironment() {
     Simulator& s = State();
@@ -244,12 +423,19 @@ struct StartFromEnvironment {
       s.ReaderCount = std::clamp(std::atoi(readers), -32768, kMaxReaders);
     }
     if (const char* log = std::getenv("PRX08_SIM_LOG")) OpenLogFile(s, log);
-    if (const char* script = std::getenv("PRX08_SIM_SCRIPT")) {
+    if (const char* script = std::getenv("PRX08_SIM_SCRIPT"); script && *script) {
       std::ifstream file(script);
-      if (file) StartScript(s, file);
+      if (file) {
+        StartScript(s, file, script, true);
+      } else {
+        ScriptFileUnreadable(s, script);
+      }
     }
   }
-  ~StartFromEnvironment() { OpenLogFile(State(), nullptr); }
+  ~StartFromEnvironment() {
+    OpenLogFile(State(), nullptr);
+    UnregisterFaultWindowClass();
+  }
 } startFromEnvironment;
 
 [[noreturn]] void RaiseFault(FaultKind kind, const char* name) {
@@ -278,6 +464,18 @@ public:
     if (std::strcmp(name, "ReadCardNumber") == 0 && reader >= 0 && reader < kMaxReaders) ++S.Readers[reader].Polls;
     WaitOutDelay();
     TakeFault();
+    if (FFault.Kind == FaultKind::Window) {
+      Note(S, FName + Text(" %ld fault window", FReader));
+      PostWindowFault(S);
+      FFault = Fault{};  // the call itself answers as usual
+    }
+  }
+
+  // An unplugged reader's call: logged (except the polling ones) and answered with -3.
+  bool Unplugged() {
+    if (FReader < 0 || FReader >= kMaxReaders || !S.Readers[FReader].Unplugged) return false;
+    if (FName != "ReadCardNumberRaw" && FName != "ReadCardNumber") Note(S, FName + Text(" %ld unplugged", FReader));
+    return true;
   }
 
   bool Faulty() const { return FFault.Kind != FaultKind::None; }
@@ -368,6 +566,7 @@ SIM_EXPORT int16_t SIM_CALL GetNextReader() {
 SIM_EXPORT int16_t SIM_CALL OpenReader(int16_t reader) {
   Call call("OpenReader", reader);
   if (call.Faulty()) return call.FaultAnswer();
+  if (call.Unplugged()) return kUnpluggedAnswer;
   Note(call.S, Text("OpenReader %ld", reader));
   if (!ValidReader(call.S, reader)) return -1;
   call.S.Readers[reader].Open = true;
@@ -379,6 +578,8 @@ SIM_EXPORT int16_t SIM_CALL OpenReader(int16_t reader) {
 SIM_EXPORT int16_t SIM_CALL CloseReader(int16_t reader) {
   Call call("CloseReader", reader);
   if (call.Faulty()) return call.FaultAnswer();
+  DestroyThreadWindow(call.S);
+  if (call.Unplugged()) return kUnpluggedAnswer;
   Note(call.S, Text("CloseReader %ld", reader));
   if (reader < 0 || reader >= kMaxReaders || !call.S.Readers[reader].Open) return -1;
   call.S.Readers[reader].Open = false;
@@ -390,6 +591,7 @@ SIM_EXPORT int16_t SIM_CALL CloseReader(int16_t reader) {
 SIM_EXPORT int16_t SIM_CALL ReadCardNumberRaw(int16_t reader, uint16_t* value, uint8_t* buffer, uint16_t* bufferLength) {
   Call call("ReadCardNumberRaw", reader);
   if (call.Faulty()) return call.FaultAnswer();
+  if (call.Unplugged()) return kUnpluggedAnswer;
   if (!value || !buffer || !bufferLength || *bufferLength != kExpectedRawLength) {
     Note(call.S, Text("ReadCardNumberRaw %ld bad-arguments length=%ld", reader, bufferLength ? *bufferLength : -1));
     return -2;
@@ -413,6 +615,7 @@ SIM_EXPORT int16_t SIM_CALL ReadCardNumberRaw(int16_t reader, uint16_t* value, u
 SIM_EXPORT int16_t SIM_CALL ReadCardNumber(int16_t reader, uint32_t* cardNumber) {
   Call call("ReadCardNumber", reader);
   if (call.Faulty()) return call.FaultAnswer();
+  if (call.Unplugged()) return kUnpluggedAnswer;
   if (!cardNumber) {
     Note(call.S, Text("ReadCardNumber %ld bad-arguments", reader));
     return -2;
@@ -434,6 +637,7 @@ SIM_EXPORT int16_t SIM_CALL ReadCardNumber(int16_t reader, uint32_t* cardNumber)
 SIM_EXPORT int16_t SIM_CALL SetBeepBlinkMode(int16_t reader, int16_t beepMode, int16_t blinkMode) {
   Call call("SetBeepBlinkMode", reader);
   if (call.Faulty()) return call.FaultAnswer();
+  if (call.Unplugged()) return kUnpluggedAnswer;
   Note(call.S, Text("SetBeepBlinkMode %ld %ld %ld", reader, beepMode, blinkMode));
   return ValidReader(call.S, reader) ? 0 : -1;
 }
@@ -443,6 +647,7 @@ SIM_EXPORT int16_t SIM_CALL SetBeepBlinkMode(int16_t reader, int16_t beepMode, i
 SIM_EXPORT int16_t SIM_CALL BeepBlink(int16_t reader) {
   Call call("BeepBlink", reader);
   if (call.Faulty()) return call.FaultAnswer();
+  if (call.Unplugged()) return kUnpluggedAnswer;
   Note(call.S, Text("BeepBlink %ld", reader));
   return ValidReader(call.S, reader) ? 0 : -1;
 }
@@ -452,6 +657,7 @@ SIM_EXPORT int16_t SIM_CALL BeepBlink(int16_t reader) {
 SIM_EXPORT int16_t SIM_CALL GetReaderInfo(int16_t reader, char* info, int16_t infoSize) {
   Call call("GetReaderInfo", reader);
   if (call.Faulty()) return call.FaultAnswer();
+  if (call.Unplugged()) return kUnpluggedAnswer;
   Note(call.S, Text("GetReaderInfo %ld", reader));
   if (!ValidReader(call.S, reader) || !info || infoSize <= 0) return -1;
   std::snprintf(info, static_cast<size_t>(infoSize), "PR-x08 simulator, reader %d", reader);
@@ -513,28 +719,52 @@ SIM_EXPORT int32_t SIM_CALL SimIsReaderOpen(int32_t reader) {
 SIM_EXPORT int32_t SIM_CALL SimLoadScript(const char* path) {
   if (!path) return -1;
   std::ifstream file(path);
-  if (!file) return -1;
   std::lock_guard guard(State().Lock);
-  return StartScript(State(), file);
+  if (!file) {
+    ScriptFileUnreadable(State(), path);
+    return -1;
+  }
+  return StartScript(State(), file, path, true);
 }
 
 SIM_EXPORT int32_t SIM_CALL SimLoadScriptText(const char* text) {
   if (!text) return -1;
   std::istringstream input(text);
   std::lock_guard guard(State().Lock);
-  return StartScript(State(), input);
+  return StartScript(State(), input, "(text)", false);
 }
 
-SIM_EXPORT int32_t SIM_CALL SimGetCallLog(char* buffer, int32_t size) {
-  std::lock_guard guard(State().Lock);
-  std::string text;
-  for (const auto& line : State().Log) text.append(line).push_back('\n');
+// Copies text into the caller's buffer, zero-terminated and cut to size-1; its full length.
+static int32_t CopyOut(const std::string& text, char* buffer, int32_t size) {
   if (buffer && size > 0) {
     size_t count = std::min(text.size(), static_cast<size_t>(size - 1));
     std::memcpy(buffer, text.data(), count);
     buffer[count] = '\0';
   }
   return static_cast<int32_t>(text.size());
+}
+
+SIM_EXPORT int32_t SIM_CALL SimGetScriptError(char* buffer, int32_t size) {
+  std::lock_guard guard(State().Lock);
+  return CopyOut(State().ScriptError, buffer, size);
+}
+
+static int32_t Plug(int32_t reader, bool plugged) {
+  if (reader < 0 || reader >= kMaxReaders) return -1;
+  std::lock_guard guard(State().Lock);
+  SetPlugged(State(), reader, plugged);
+  return 0;
+}
+
+SIM_EXPORT int32_t SIM_CALL SimUnplugReader(int32_t reader) { return Plug(reader, false); }
+
+SIM_EXPORT int32_t SIM_CALL SimPlugReader(int32_t reader) { return Plug(reader, true); }
+
+SIM_EXPORT int32_t SIM_CALL SimGetCallLog(char* buffer, int32_t size) {
+  std::lock_guard guard(State().Lock);
+  std::string text;
+  for (const auto& line : State().Log) text.append(line).push_back('\n');
+  return CopyOut(text, buffer, size);
 }
 
 SIM_EXPORT int32_t SIM_CALL SimGetCallCount(const char* name) {
@@ -608,7 +838,7 @@ SIM_EXPORT int32_t SIM_CALL SimSetDelay(const char* name, int32_t milliseconds) 
 SIM_EXPORT int32_t SIM_CALL SimRelease(const char* name) { return SimSetDelay(name, 0); }
 
 SIM_EXPORT int32_t SIM_CALL SimSetFault(const char* name, int32_t reader, int32_t kind, int32_t answer, int32_t times) {
-  if (!IsEntryPoint(name) || kind < 0 || kind > 3 || reader < -1 || reader >= kMaxReaders || times < -1) return -1;
+  if (!IsEntryPoint(name) || kind < 0 || kind > kLastFaultKind || reader < -1 || reader >= kMaxReaders || times < -1) return -1;
   std::lock_guard guard(State().Lock);
   State().Faults[name] = Fault{static_cast<FaultKind>(kind), reader, answer, times};
   return 0;

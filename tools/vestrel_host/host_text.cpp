@@ -1,10 +1,14 @@
 #include "host_text.h"
 
 #include <cstdint>
-#include <cstdio>
+
+#include "host_system.h"
+
+namespace vestrel_host {
 
 std::string Utf8FromUtf16(const OLECHAR* text, size_t length) {
   std::string out;
+  out.reserve(length);
   for (size_t i = 0; i < length; ++i) {
     uint32_t code = static_cast<uint16_t>(text[i]);
     if (code >= 0xD800 && code < 0xDC00 && i + 1 < length) {
@@ -14,6 +18,7 @@ std::string Utf8FromUtf16(const OLECHAR* text, size_t length) {
         ++i;
       }
     }
+    if (code >= 0xD800 && code < 0xE000) code = 0xFFFD;  // a lone surrogate
     if (code < 0x80) {
       out += static_cast<char>(code);
     } else if (code < 0x800) {
@@ -33,29 +38,43 @@ std::string Utf8FromUtf16(const OLECHAR* text, size_t length) {
   return out;
 }
 
-std::basic_string<OLECHAR> Utf16FromUtf8(const std::string& text) {
-  std::basic_string<OLECHAR> out;
+namespace {
+
+// Decodes one UTF-8 sequence at `i`; false (and i past the lead byte) for an invalid one.
+bool NextUtf8(std::string_view text, size_t& i, uint32_t& code) {
+  const unsigned char lead = static_cast<unsigned char>(text[i++]);
+  size_t extra = 0;
+  uint32_t minimum = 0;
+  if (lead < 0x80) {
+    code = lead;
+    return true;
+  } else if ((lead & 0xE0) == 0xC0) {
+    code = lead & 0x1F, extra = 1, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    code = lead & 0x0F, extra = 2, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    code = lead & 0x07, extra = 3, minimum = 0x10000;
+  } else {
+    return false;
+  }
+  size_t k = i;
+  for (size_t n = 0; n < extra; ++n, ++k) {
+    if (k >= text.size() || (static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) return false;
+    code = (code << 6) | (static_cast<unsigned char>(text[k]) & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return false;
+  i = k;
+  return true;
+}
+
+}  // namespace
+
+OleText Utf16FromUtf8(std::string_view text) {
+  OleText out;
+  out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    uint32_t code = 0xFFFD;
-    size_t extra = 0;
-    if (lead < 0x80) {
-      code = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      code = lead & 0x1F, extra = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      code = lead & 0x0F, extra = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-      code = lead & 0x07, extra = 3;
-    }
-    ++i;
-    for (size_t k = 0; k < extra; ++k, ++i) {
-      if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-        code = 0xFFFD;
-        break;
-      }
-      code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-    }
+    uint32_t code = 0;
+    if (!NextUtf8(text, i, code)) code = 0xFFFD;
     if (code >= 0x10000) {
       code -= 0x10000;
       out += static_cast<OLECHAR>(0xD800 + (code >> 10));
@@ -67,34 +86,23 @@ std::basic_string<OLECHAR> Utf16FromUtf8(const std::string& text) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    uint32_t code = 0;
+    if (!NextUtf8(text, i, code)) return false;
+  }
+  return true;
+}
+
 std::string Utf8OfBstr(BSTR text) { return text == nullptr ? std::string() : Utf8FromUtf16(text, SysStringLen(text)); }
 
-std::string VariantDisplay(const VARIANT& value) {
-  VARIANT plain;
-  VariantInit(&plain);
-  std::string text;
-  const VARTYPE type = V_VT(&value) & ~VT_BYREF;
-  if (type == VT_EMPTY || type == VT_NULL) return {};
-  if (type == VT_DISPATCH || type == VT_UNKNOWN) return "<object>";
-  if (type == VT_BOOL) {
-    if (SUCCEEDED(VariantChangeType(&plain, const_cast<VARIANT*>(&value), 0, VT_BOOL)))
-      text = V_BOOL(&plain) ? "true" : "false";
-  } else if (SUCCEEDED(VariantChangeType(&plain, const_cast<VARIANT*>(&value), 0, VT_BSTR))) {
-    text = Utf8OfBstr(V_BSTR(&plain));
-  } else {
-    text = "<value>";
-  }
-  VariantClear(&plain);
+BSTR AllocBstr(const OleText& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+
+OleText ReplaceAll(OleText text, const OleText& from, const OleText& to) {
+  if (from.empty()) return text;
+  for (size_t at = text.find(from); at != OleText::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
   return text;
 }
 
-std::basic_string<OLECHAR> DecodeTextFile(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    std::basic_string<OLECHAR> out;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-      out += static_cast<OLECHAR>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return out;
-  }
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf16FromUtf8(bytes.substr(3));
-  return Utf16FromUtf8(bytes);
-}
+}  // namespace vestrel_host

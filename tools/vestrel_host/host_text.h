@@ -1,19 +1,26 @@
 #pragma once
-// Text and values between the host's UTF-8 and the plug-in's OLE types.
+// Text between the tool's UTF-8 and the UTF-16 of OLE automation.
 #include <string>
+#include <string_view>
 
 #include "vestrel/ole_types.h"
-#ifndef _WIN32
-// Outside Windows the automation functions (SysAllocString, VariantClear, ...) come from the
-// platform layer that stands in for the system.
-#include "platform/ole_automation.h"
-#endif
+
+namespace vestrel_host {
+
+using OleText = std::basic_string<OLECHAR>;
 
 std::string Utf8FromUtf16(const OLECHAR* text, size_t length);
-std::basic_string<OLECHAR> Utf16FromUtf8(const std::string& text);
+inline std::string Utf8FromUtf16(const OleText& text) { return Utf8FromUtf16(text.data(), text.size()); }
+// Invalid sequences become U+FFFD.
+OleText Utf16FromUtf8(std::string_view text);
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view text);
 // A BSTR's text (empty for null).
 std::string Utf8OfBstr(BSTR text);
-// A variant as text for the user: numbers, texts, Booleans; objects as "<object>".
-std::string VariantDisplay(const VARIANT& value);
-// Text files: UTF-16 with its byte-order mark, or UTF-8 (with or without one).
-std::basic_string<OLECHAR> DecodeTextFile(const std::string& bytes);
+// A new BSTR with the text (the caller frees it).
+BSTR AllocBstr(const OleText& text);
+
+// Every occurrence of `from` replaced by `to`.
+OleText ReplaceAll(OleText text, const OleText& from, const OleText& to);
+
+}  // namespace vestrel_host

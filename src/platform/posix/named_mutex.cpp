@@ -7,8 +7,10 @@
 // exists is whether an exclusive lock on its file would be refused.
 //
 // Creating (lock exclusively to learn whether anybody held it, then turn the lock into a shared
-// one) and testing are not atomic on their own, so both run under an exclusive lock on a gate
-// file of the folder. The marker files stay behind; an unlocked file means no marker.
+// one), testing and closing are not atomic on their own, so all three run under an exclusive
+// lock on a gate file of the folder. A holder that closes its handle and finds no other holder
+// removes the file; one whose process died leaves it behind, where an unlocked file means no
+// marker.
 #include "platform/named_mutex.h"
 
 #include <fcntl.h>
@@ -110,12 +112,14 @@ NamedMutex::~NamedMutex() { Close(); }
 
 NamedMutex::NamedMutex(NamedMutex&& other) noexcept
     : FDescriptor(std::exchange(other.FDescriptor, -1)),
+      FPath(std::move(other.FPath)),
       FAlreadyExisted(std::exchange(other.FAlreadyExisted, false)) {}
 
 NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
   if (this != &other) {
     Close();
     FDescriptor = std::exchange(other.FDescriptor, -1);
+    FPath = std::move(other.FPath);
     FAlreadyExisted = std::exchange(other.FAlreadyExisted, false);
   }
   return *this;
@@ -142,6 +146,7 @@ NamedMutex NamedMutex::Create(const std::string& name, bool /*initialOwner*/,
   // Under the gate nobody else holds the exclusive lock, so the shared one is granted at once.
   if (flock(file.Get(), LOCK_SH | LOCK_NB) != 0) return mutex;
   mutex.FDescriptor = file.Release();
+  mutex.FPath = path;
   mutex.FAlreadyExisted = existed;
   return mutex;
 }
@@ -151,7 +156,18 @@ bool NamedMutex::IsOpen() const noexcept { return FDescriptor >= 0; }
 bool NamedMutex::Close() noexcept {
   FAlreadyExisted = false;
   if (FDescriptor < 0) return true;
-  return close(std::exchange(FDescriptor, -1)) == 0;
+  const std::string path = std::move(FPath);
+  FPath.clear();
+  const size_t slash = path.find_last_of('/');
+  if (path.empty() || slash == std::string::npos) return close(std::exchange(FDescriptor, -1)) == 0;
+  // Under the gate nobody opens the file between this close and the test for other holders.
+  Gate gate(path.substr(0, slash));
+  const bool closed = close(std::exchange(FDescriptor, -1)) == 0;
+  if (gate.IsOpen()) {
+    Descriptor probe(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (probe.IsOpen() && TryExclusive(probe.Get())) unlink(path.c_str());
+  }
+  return closed;
 }
 
 bool NamedMutexExists(const std::string& name) {

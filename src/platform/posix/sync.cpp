@@ -1,12 +1,17 @@
 #include "platform/sync.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <utility>
+
+// glibc's registration of a thread-exit handler (what thread_local destructors use).
+extern "C" int __cxa_thread_atexit_impl(void (*handler)(void*), void* object, void* dsoSymbol);
 
 namespace platform {
 
@@ -76,44 +81,126 @@ bool ManualResetEvent::Wait(uint32_t timeoutMilliseconds) const {
   return signalled;
 }
 
+bool ManualResetEvent::WaitLettingSentMessagesThrough(uint32_t timeoutMilliseconds) const {
+  return Wait(timeoutMilliseconds);
+}
+
+namespace {
+
+std::atomic<uint32_t> runningThreads{0};
+
+// The library this code is part of, with one more reference: none when it is the program
+// itself, which never unloads.
+void* ReferenceOwnLibrary() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ReferenceOwnLibrary), &info) == 0 || !info.dli_fname) return nullptr;
+  void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  if (!library) return nullptr;
+  void* program = dlopen(nullptr, RTLD_LAZY);
+  const bool isProgram = library == program;
+  if (program) dlclose(program);
+  if (isProgram) {
+    dlclose(library);
+    return nullptr;
+  }
+  return library;
+}
+
+// The reference is dropped by glibc itself when the thread ends, after the start routine has
+// returned: dlclose runs as a thread-exit handler that belongs to the object dlclose lives in
+// (the C library, which never unloads), so no code of this library is on the thread's stack
+// when it may go.
+void DropLibraryWhenThreadEnds(void* library) {
+  using ExitHandler = void (*)(void*);
+  void* const handler = reinterpret_cast<void*>(&dlclose);
+  __cxa_thread_atexit_impl(reinterpret_cast<ExitHandler>(handler), library, handler);
+}
+
+}  // namespace
+
+struct Thread::Handle {
+  pthread_t Thread{};
+  // Set when the body and everything it owned are gone; shared with the running thread.
+  std::shared_ptr<ManualResetEvent> Ended = std::make_shared<ManualResetEvent>();
+};
+
 namespace {
 
 struct ThreadStart {
   std::function<void()> Body;
+  std::shared_ptr<ManualResetEvent> Ended;
+  void* Library = nullptr;
 };
 
 void* RunThread(void* argument) {
-  std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
-  try {
-    start->Body();
-  } catch (...) {
-    // Nothing above the thread's top could take the exception.
+  std::shared_ptr<ManualResetEvent> ended;
+  {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
+    if (start->Library) DropLibraryWhenThreadEnds(start->Library);
+    ended = start->Ended;
+    try {
+      start->Body();
+    } catch (...) {
+      // Nothing above the thread's top could take the exception.
+    }
   }
+  runningThreads.fetch_sub(1);
+  ended->Set();
   return nullptr;
 }
-
-std::atomic<uint32_t> tickBias{0};
-std::atomic<TickCountSource> tickSource{nullptr};
 
 }  // namespace
 
 bool Thread::Start(std::function<void()> body) {
   if (FHandle) return false;
-  auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body)});
-  auto thread = std::make_unique<pthread_t>();
-  if (pthread_create(thread.get(), nullptr, RunThread, start.get()) != 0) return false;
+  auto handle = std::make_unique<Handle>();
+  auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(body), handle->Ended, ReferenceOwnLibrary()});
+  runningThreads.fetch_add(1);
+  if (pthread_create(&handle->Thread, nullptr, RunThread, start.get()) != 0) {
+    runningThreads.fetch_sub(1);
+    if (start->Library) dlclose(start->Library);
+    return false;
+  }
   start.release();  // the thread owns it now
-  FHandle = thread.release();
+  FHandle = handle.release();
   return true;
 }
 
 void Thread::Join() noexcept {
   if (!FHandle) return;
-  std::unique_ptr<pthread_t> thread(static_cast<pthread_t*>(std::exchange(FHandle, nullptr)));
-  pthread_join(*thread, nullptr);
+  std::unique_ptr<Handle> handle(std::exchange(FHandle, nullptr));
+  pthread_join(handle->Thread, nullptr);
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
+bool Thread::JoinLettingSentMessagesThrough(uint32_t timeoutMilliseconds) noexcept {
+  if (!FHandle) return true;
+  if (!FHandle->Ended->Wait(timeoutMilliseconds)) return false;
+  Join();  // the thread has only its last instructions left
+  return true;
+}
+
+void Thread::Detach() noexcept {
+  if (!FHandle) return;
+  std::unique_ptr<Handle> handle(std::exchange(FHandle, nullptr));
+  pthread_detach(handle->Thread);
+}
+
+bool Thread::IsCurrent() const noexcept { return FHandle && pthread_equal(FHandle->Thread, pthread_self()); }
+
+uint32_t RunningThreadCount() { return runningThreads.load(); }
+
+namespace {
+std::atomic<uint32_t> tickBias{0};
+std::atomic<TickCountSource> tickSource{nullptr};
+}  // namespace
+
+// The identifier is asked once per thread: gettid is a system call, and every host call asks
+// (the host-call lock). A plain value has no destructor, so keeping it pins nothing.
+uint32_t CurrentThreadId() {
+  static thread_local uint32_t identifier = 0;
+  if (identifier == 0) identifier = static_cast<uint32_t>(gettid());
+  return identifier;
+}
 
 uint32_t TickCount() {
   if (TickCountSource source = tickSource.load(std::memory_order_acquire)) return source();

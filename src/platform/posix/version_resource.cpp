@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <tuple>
 
 #include "platform/text_compare.h"
@@ -23,19 +22,42 @@ std::string BeginMarker() { return std::string("@@VESTREL-VERSION-") + "INFO-BEG
 std::string EndMarker() { return std::string("@@VESTREL-VERSION-") + "INFO-END@@"; }
 
 // The record's lines between the markers, or nothing when the file has no well-formed record.
-std::optional<std::string> FindRecord(const std::vector<char>& content) {
+// The file is read in pieces only as far as the first well-formed record: a binary keeps it
+// among its constant data, near the start, ahead of megabytes of code and debugging data.
+std::optional<std::string> FindRecord(std::ifstream& file) {
+  constexpr size_t kPiece = 256 * 1024;
   const std::string begin = BeginMarker();
   const std::string end = EndMarker();
-  auto position = content.begin();
-  while (true) {
-    position = std::search(position, content.end(), begin.begin(), begin.end());
-    if (position == content.end()) return std::nullopt;
-    auto start = position + static_cast<std::ptrdiff_t>(begin.size());
-    auto stop = std::search(start, content.end(), end.begin(), end.end());
-    // The record is plain text: a zero byte before its end means this was not one.
-    if (stop != content.end() && std::find(start, stop, '\0') == stop) return std::string(start, stop);
-    position = start;
+  std::vector<char> content;
+  size_t searchFrom = 0;  // no begin marker starts before this
+  bool atEnd = false;
+  while (!atEnd) {
+    const size_t before = content.size();
+    content.resize(before + kPiece);
+    file.read(content.data() + before, static_cast<std::streamsize>(kPiece));
+    content.resize(before + static_cast<size_t>(file.gcount()));
+    atEnd = !file;
+    for (;;) {
+      const auto position = std::search(content.begin() + static_cast<std::ptrdiff_t>(searchFrom), content.end(),
+                                        begin.begin(), begin.end());
+      if (position == content.end()) {
+        // A marker may straddle this piece and the next.
+        searchFrom = content.size() > begin.size() ? content.size() - begin.size() : 0;
+        break;
+      }
+      const auto start = position + static_cast<std::ptrdiff_t>(begin.size());
+      const auto stop = std::search(start, content.end(), end.begin(), end.end());
+      if (stop == content.end() && !atEnd) {
+        searchFrom = static_cast<size_t>(position - content.begin());  // read on for its end
+        break;
+      }
+      // The record is plain text: a zero byte before its end means this was not one.
+      if (stop != content.end() && std::find(start, stop, '\0') == stop) return std::string(start, stop);
+      searchFrom = static_cast<size_t>(start - content.begin());
+      if (stop == content.end()) break;
+    }
   }
+  return std::nullopt;
 }
 
 std::optional<std::string> RecordValue(const std::vector<uint8_t>& record, std::string_view key) {
@@ -63,8 +85,7 @@ std::optional<std::pair<uint32_t, uint32_t>> ParseVersion(const std::string& tex
 FileVersionInfo::FileVersionInfo(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return;
-  std::vector<char> content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::optional<std::string> record = FindRecord(content);
+  std::optional<std::string> record = FindRecord(file);
   if (!record) return;
   FBlock.assign(record->begin(), record->end());
   FValid = true;

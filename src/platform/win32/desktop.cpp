@@ -17,6 +17,10 @@ bool DispatchOneMessage() {
   return taken;
 }
 
+bool WaitForMessage(uint32_t timeoutMilliseconds) {
+  return MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMilliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
+}
+
 void InjectKeyUp(uint8_t virtualKey) {
   detail::RecordKeyUp(virtualKey);
   keybd_event(virtualKey, 0, KEYEVENTF_KEYUP, 0);

@@ -1,6 +1,9 @@
 #include "platform/process_info.h"
 
 #include <windows.h>
+// windows.h first
+#include <psapi.h>
+#include <tlhelp32.h>
 
 namespace platform {
 
@@ -23,6 +26,25 @@ std::optional<uint32_t> ProcessSessionId() {
   DWORD session = 0;
   if (!function || !function(GetCurrentProcessId(), &session)) return std::nullopt;
   return session;
+}
+
+ProcessResources CurrentProcessResources() {
+  ProcessResources figures;
+  DWORD handles = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &handles)) figures.Handles = handles;
+  PROCESS_MEMORY_COUNTERS_EX memory{};
+  memory.cb = sizeof memory;
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory))
+    figures.PrivateBytes = memory.PrivateUsage;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot != INVALID_HANDLE_VALUE) {
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+      if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++figures.Threads;
+    CloseHandle(snapshot);
+  }
+  return figures;
 }
 
 }  // namespace platform

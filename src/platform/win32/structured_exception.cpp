@@ -183,11 +183,13 @@ void RunCatchingCxxExceptions(void* argument) {
 
 }  // namespace
 
-void RunGuarded(void (*fn)(void*), void* context) {
+void RunGuarded(void (*fn)(void*), void* context, const std::source_location& where) {
   GuardedCall call{fn, context, nullptr};
   GuardRecord record;
   if (GuardFrame(&RunCatchingCxxExceptions, &call, &record) != 0) {
-    throw StructuredException(record.Code, record.Address, record.IsWrite, record.FaultAddress);
+    const StructuredException error(record.Code, record.Address, record.IsWrite, record.FaultAddress);
+    if (StructuredExceptionObserver observer = CurrentStructuredExceptionObserver()) observer(error, where);
+    throw error;
   }
   if (call.Error) std::rethrow_exception(call.Error);
 }

@@ -1,0 +1,18 @@
+#include "platform/local_time.h"
+
+#include <time.h>
+
+namespace platform {
+
+LocalDateTime LocalTimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return {static_cast<uint16_t>(local.tm_year + 1900), static_cast<uint16_t>(local.tm_mon + 1),
+          static_cast<uint16_t>(local.tm_mday),        static_cast<uint16_t>(local.tm_hour),
+          static_cast<uint16_t>(local.tm_min),         static_cast<uint16_t>(local.tm_sec),
+          static_cast<uint16_t>(now.tv_nsec / 1000000)};
+}
+
+}  // namespace platform
