@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "base/collection_bases.h"
 #include "base/global_id.h"
@@ -57,6 +58,11 @@ public:
   uint32_t ThreadId() const { return FThreadId; }
   TModelList* Catalogue() const { return FCatalogue.get(); }
   TModelPluList& Models() const { return *FModels; }
+  // Where a device's statistics come from (the driver's built-in "__@@Statistics" shows them):
+  // lines of text (UTF-8), or nothing for a device that keeps none. None by default.
+  using TStatisticsSource = std::string (*)(TDeviceItem& Device);
+  TStatisticsSource StatisticsSource() const { return FStatisticsSource; }
+  void SetStatisticsSource(TStatisticsSource Source) { FStatisticsSource = Source; }
 
   // The parameter definitions of the current model.
   TPropList& ParamDefinitions() const;
@@ -127,6 +133,7 @@ protected:
   void Notify(TCollectionItem* Item, TCollectionNotification Action) override;
 
 private:
+  TStatisticsSource FStatisticsSource = nullptr;
   TDeviceItem* ReusableDevice(const VARIANT& Source);
   // The model operations' first step: the model definitions and colours of the source.
   void PrepareModelOperation(const VARIANT& Source);

@@ -29,7 +29,8 @@ constexpr int32_t kKindGet = vestrel::kCallPropertyGet;
 constexpr int32_t kKindSet = vestrel::kCallPropertySet;
 
 bool IsBuiltinName(std::string_view name) {
-  return name == kBuiltinFree || name == kBuiltinLoad || name == kBuiltinEventSupport || name == kBuiltinSwitchOff;
+  return name == kBuiltinFree || name == kBuiltinLoad || name == kBuiltinEventSupport || name == kBuiltinSwitchOff ||
+         name == kBuiltinStatistics;
 }
 
 OleVariant Param(const TParams& block, int32_t index) {
@@ -103,7 +104,30 @@ private:
   TDeviceItem* FDevice;
 };
 
+// A device name on one line of the statistics text.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string DevicesStatisticsText(TDevicesList& devices) {
+  std::string text;
+  const TDevicesList::TStatisticsSource source = devices.StatisticsSource();
+  for (int32_t index = 0; index < devices.Count(); ++index) {
+    // The device lives while its lines are made, whatever its own statistics do.
+    const ComPtr<TDeviceItem> device(devices.GetItem(index));
+    if (!device) continue;
+    text += "device=" + std::to_string(index + 1) + ";on=" + (device->Active() ? "1" : "0") +
+            ";id=" + Utf8FromWide(GlobalIdToStr(device->DeviceId())) + ";name=" + OneLine(Utf8FromAnsi(device->DeviceName())) +
+            "\r\n";
+    if (source != nullptr) text += source(*device);
+  }
+  return text;
+}
 
 bool TBaseDllObj::Execute(TParams* params, TCallContext context) {
   bool result = true;
@@ -130,6 +154,13 @@ bool TBaseDllObj::RunBuiltin(TParams& block, std::string_view name) {
     if (ExecutionMode() != EXECUTION_MODE_V7) MarkDeviceSwitchReadOnly();
   } else if (name == kBuiltinSwitchOff) {
     FDevices->SwitchAllOff();
+  } else if (name == kBuiltinStatistics) {
+    const WideString text = WideFromUtf8(DevicesStatisticsText(*FDevices));
+    OleVariant answer;
+    V_VT(&answer) = VT_BSTR;
+    V_BSTR(&answer) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    AnswerValueInParamZero(block, answer);
+    return true;
   }
   // "__Load" does nothing.
   return false;

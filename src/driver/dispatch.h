@@ -9,9 +9,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/ole_automation.h"
+
+class TDevicesList;
 
 // The context of a call as the handlers receive it: the driver object itself, or the host task
 // object on whose behalf the host calls (TBaseDllObj::GetBaseDll finds the driver from either).
@@ -89,6 +92,15 @@ inline constexpr char kBuiltinFree[] = "__FRee";
 inline constexpr char kBuiltinLoad[] = "__Load";
 inline constexpr char kBuiltinEventSupport[] = "__@@EventSupport";
 inline constexpr char kBuiltinSwitchOff[] = "__@@SwitchOff";
+// The devices' statistics, for diagnostic tools (hosts never send it): parameter 0 receives a
+// text (see DevicesStatisticsText) and the call returns true.
+inline constexpr char kBuiltinStatistics[] = "__@@Statistics";
+
+// Every device of the list as the statistics call answers it, each as a line
+//   device=<number, 1-based>;on=<0|1>;id=<device id>;name=<device name, UTF-8>
+// followed by the lines of the list's statistics source for it (nothing without a source);
+// lines end in CR LF.
+std::string DevicesStatisticsText(TDevicesList& devices);
 
 // The property that "__@@EventSupport" makes read-only.
 inline constexpr char kDeviceIsOnPropertyName[] = "УстройствоВключено";

@@ -3,14 +3,20 @@
 #include <atomic>
 
 #include "automation/safe_array.h"
+#include "base/diagnostic_log.h"
 #include "base/errors.h"
 #include "config/locale_formats.h"
 #include "config/log_name.h"
+#include "config/module_file.h"
+#include "config/version_info.h"
+#include "host/diagnostic_log_settings.h"
 #include "driver/driver_instance.h"
 #include "driver/driver_object.h"
 #include "host/tuning_flags.h"
 #include "host/wire/variant_stream.h"
 #include "parsec/reader_library.h"
+#include "platform/file_system.h"
+#include "platform/process_info.h"
 #include "platform/structured_exception.h"
 
 namespace {
@@ -25,6 +31,16 @@ void RunStep(Step&& step) noexcept {
     platform::CallGuarded(std::forward<Step>(step));
   } catch (...) {
   }
+}
+
+// The log's first lines about the module: which file, which version, which process.
+void LogModuleLoaded() {
+  if (!DiagnosticLogOn()) return;
+  const std::string path = ModuleFileName(false);
+  const TVersionInfo version(path);
+  DIAGNOSTIC_LOG("module loaded: %s, version %s, process %u", platform::Utf8FromPath(path).c_str(),
+                 version.Valid() ? Utf8FromAnsi(version.FileVersionText()).c_str() : "unknown",
+                 static_cast<unsigned>(platform::CurrentProcessId()));
 }
 
 }  // namespace
@@ -51,6 +67,10 @@ void ModuleStart(TDriverFactory factory) noexcept {
   RunStep([] { ApplyLocaleFormats(); });
   RunStep([] { InstallSafeArrayStreamHooks(); });
   RunStep([] { StartTuningFlags(); });
+  // The log before anything it should see; off unless the tuning file switches it on.
+  RunStep([] {
+    if (StartDiagnosticLogFromTuningFile()) LogModuleLoaded();
+  });
   RunStep([] { InitializeReaderLibraryBinding(); });
   // The driver last; a failing construction leaves the library without one.
   if (DriverInstance() == nullptr && factory != nullptr) {
@@ -71,6 +91,9 @@ void ModuleStop() noexcept {
   RunStep([] { StopLogRendezvous(); });
   SetTwoDimensionalArrayFactory(nullptr);
   SetSafeArrayExtractor(nullptr);
+  // The log last, so that it sees the devices stop; its stop is bounded (loader lock).
+  DIAGNOSTIC_LOG("module unloading");
+  StopDiagnosticLog();
   gModuleStarted = false;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/diagnostic_log.h"
 #include "base/errors.h"
 #include "base/execution_mode.h"
 #include "base/global_id.h"
@@ -183,8 +184,11 @@ bool WaitForPollingThreadsToEnd(uint32_t Milliseconds) {
 
 // ---- TReadPThread ----
 
-TReadPThread::TReadPThread(TManagerVestrel* Device, int32_t RepeatInterval)
-    : FDevice(Device), FRepeatInterval(RepeatInterval) {
+TReadPThread::TReadPThread(TManagerVestrel* Device, int32_t RepeatInterval,
+                           std::shared_ptr<TReaderStatistics> Statistics)
+    : FDevice(Device),
+      FRepeatInterval(RepeatInterval),
+      FStatistics(Statistics ? std::move(Statistics) : std::make_shared<TReaderStatistics>()) {
   FEnded.Set();  // until it runs
 }
 
@@ -262,7 +266,9 @@ void TReadPThread::StartReaders() {
     FLoadedLibrary = true;
     // An owner that gave up on this thread while it was binding: the binding is stuck too.
     if (Abandoned()) MarkReaderLibraryOwnerStuck(this);
-    const int16_t count = std::min(Guarded([] { return ReaderLibrary.Enumerate(); }), kMaxReaders);
+    const int16_t answer = Guarded([] { return ReaderLibrary.Enumerate(); });
+    const int16_t count = std::min(answer, kMaxReaders);
+    FStatistics->ReadersEnumerated(answer, count < 1 ? 0 : static_cast<size_t>(count));
     if (count < 1) {
       FStatus = DEVICE_READER_MISSING;  // the library stays bound until StopReaders
       return;
@@ -270,7 +276,7 @@ void TReadPThread::StartReaders() {
     for (int16_t reader = 0; reader < count; ++reader) {
       const uint32_t now = platform::TickCount();
       FCodes.push_back(TReaderCode{AnsiString(), now, 0, now});
-      Guarded([reader] { return ReaderLibrary.OpenReader(reader); });
+      FStatistics->ReaderOpened(reader, Guarded([reader] { return ReaderLibrary.OpenReader(reader); }));
       Guarded([reader] { return ReaderLibrary.SetBeepBlinkMode(reader, 0, 1); });
       int32_t wiegand26 = 0;
       WithDevice([&](TManagerVestrel& device) { wiegand26 = OldDataFormatChosen(device) ? 1 : 0; });
@@ -312,6 +318,7 @@ bool TReadPThread::ReaderTurn(int16_t Reader) {
   uint32_t number = 0;
   const int16_t answer = Guarded([&] { return ReaderLibrary.ReadCardNumber(Reader, &number); });
   const uint32_t now = platform::TickCount();
+  FStatistics->ReadAnswered(Reader, answer, now);
   TReaderCode& last = FCodes[static_cast<size_t>(Reader)];
   if (answer != last.LastAnswer) {
     last.LastAnswer = answer;
@@ -320,16 +327,30 @@ bool TReadPThread::ReaderTurn(int16_t Reader) {
   if (answer != 0) return true;
 
   AnsiString code = CardCodeText(number);
-  if (IsRepeatedCode(last, code, FRepeatInterval, now)) return false;
+  if (IsRepeatedCode(last, code, FRepeatInterval, now)) {
+    FStatistics->RepeatSuppressed(Reader);
+    return false;
+  }
   last.Code = code;
   last.Tick = now;
+  FStatistics->CardAccepted(Reader, std::string_view(code.data(), code.size()));
 
   bool oldFormat = false;
   // A device that let the thread go gets no more events.
   if (!WithDevice([&](TManagerVestrel& device) { oldFormat = OldDataFormatChosen(device); })) return true;
   if (oldFormat) code = "00" + code;
   const uint8_t mode = ExecutionMode();
-  if (mode != EXECUTION_MODE_V7 && mode != EXECUTION_MODE_V8) SendCardEvent(code);
+  if (mode != EXECUTION_MODE_V7 && mode != EXECUTION_MODE_V8) {
+    try {
+      SendCardEvent(code);
+    } catch (const std::exception& error) {
+      FStatistics->SinkFailed(Reader, Utf8FromAnsi(error.what()));
+      throw;
+    } catch (...) {
+      FStatistics->SinkFailed(Reader, "an exception that is no exception object");
+      throw;
+    }
+  }
   Guarded([Reader] { return ReaderLibrary.BeepBlink(Reader); });
   return true;
 }
@@ -430,6 +451,24 @@ int32_t TManagerVestrel::ShowSettings() {
   return DEVICE_OK;
 }
 
+TDeviceStatisticsSnapshot TManagerVestrel::Statistics() const {
+  std::shared_ptr<TReaderStatistics> statistics;
+  {
+    std::lock_guard<std::mutex> lock(FThreadLock);
+    statistics = FStatistics;
+  }
+  return statistics ? statistics->Snapshot(platform::TickCount()) : TDeviceStatisticsSnapshot{};
+}
+
+namespace {
+
+// The device as the log names it.
+std::string LoggedDevice(TDeviceItem& Device) {
+  return Utf8FromWide(GlobalIdToStr(Device.DeviceId())) + " \"" + Utf8FromAnsi(Device.DeviceName()) + "\"";
+}
+
+}  // namespace
+
 bool TManagerVestrel::Open() {
   Close();
   // A thread stopped from inside its own event may still be letting the reader go.
@@ -440,10 +479,12 @@ bool TManagerVestrel::Open() {
   int32_t interval = GetIntParam(RepeatIntervalParamName());
   FRepeatInterval = interval < kMinRepeatInterval ? kMinRepeatInterval : interval;
 
-  auto thread = std::make_shared<TReadPThread>(this, FRepeatInterval);
+  auto statistics = std::make_shared<TReaderStatistics>();
+  auto thread = std::make_shared<TReadPThread>(this, FRepeatInterval, statistics);
   {
     std::lock_guard<std::mutex> lock(FThreadLock);
     FReadThread = thread;
+    FStatistics = std::move(statistics);
   }
   int32_t status = VESTREL_INTERNAL_ERROR;
   if (thread->Resume()) {
@@ -452,6 +493,10 @@ bool TManagerVestrel::Open() {
     status = thread->WaitForStart(gStartupWait.load()) ? thread->Status() : VESTREL_NO_CONNECTION;
   }
   SetErrorCode(status);
+  DiagnosticLogWith([&] {
+    return "device " + LoggedDevice(*this) + ": switched on, code " + std::to_string(status) + " (" +
+           Utf8FromAnsi(GetErrorText(status)) + "), repeat interval " + std::to_string(FRepeatInterval) + " ms";
+  });
   if (status == DEVICE_OK) return true;
   Close();
   SetErrorCode(status);
@@ -469,12 +514,20 @@ bool TManagerVestrel::Close() {
   if (thread->IsCurrentThread()) {
     // Inside the thread's own event: it ends by itself once the event returns.
     StoppingThreads().Add(std::move(thread));
+    DiagnosticLogWith([&] { return "device " + LoggedDevice(*this) + ": switched off from inside its card event"; });
     return true;
   }
-  if (thread->WaitForEnd(gStopWait.load())) return true;
+  if (thread->WaitForEnd(gStopWait.load())) {
+    DiagnosticLogWith([&] { return "device " + LoggedDevice(*this) + ": switched off, code 0"; });
+    return true;
+  }
   thread->Abandon();
   StoppingThreads().Add(std::move(thread));
   SetErrorCode(VESTREL_NO_CONNECTION);
+  DiagnosticLogWith([&] {
+    return "device " + LoggedDevice(*this) + ": switched off, code 2: the polling thread did not end within " +
+           std::to_string(gStopWait.load()) + " ms (a reader library call that does not return); it is abandoned";
+  });
   return false;
 }
 
@@ -487,6 +540,10 @@ TManagerVestrelList::TManagerVestrelList(TCollectionItemClass ItemClass) : TDevi
   const auto definitions = ParsecDeviceDefinitions();
   AddDefinitions(definitions.data(), static_cast<int32_t>(definitions.size()));
   SetDefinitionValue(AnsiFromUtf8("Неразделяемое"), "1", false);
+  SetStatisticsSource([](TDeviceItem& Device) -> std::string {
+    auto* parsec = dynamic_cast<TManagerVestrel*>(&Device);
+    return parsec != nullptr ? DeviceStatisticsText(parsec->Statistics()) : std::string();
+  });
 }
 
 AnsiString TManagerVestrelList::GetErrorText(int32_t Code) {

@@ -39,6 +39,7 @@
 
 #include "devices/device_item.h"
 #include "devices/devices_list.h"
+#include "parsec/reader_statistics.h"
 #include "platform/sync.h"
 #include "platform/text_codec.h"
 
@@ -96,8 +97,11 @@ class TManagerVestrel;
 class TReadPThread {
 public:
   // Created suspended for Device (nothing runs until Resume), with the device's repeat
-  // interval. The device's event sink is the one it has when a card comes.
-  TReadPThread(TManagerVestrel* Device, int32_t RepeatInterval);
+  // interval. The device's event sink is the one it has when a card comes. What the thread
+  // sees of its readers goes to Statistics (shared with the device, which may outlive or
+  // be outlived by the thread).
+  TReadPThread(TManagerVestrel* Device, int32_t RepeatInterval,
+               std::shared_ptr<TReaderStatistics> Statistics = std::make_shared<TReaderStatistics>());
   // Never waits: a thread still running is let go (it holds no reference to this object
   // then; whoever frees it must know it has ended, see Ended).
   ~TReadPThread();
@@ -144,6 +148,7 @@ private:
   std::mutex FDeviceLock;
   TManagerVestrel* FDevice;  // null once the device let the thread go (under FDeviceLock)
   const int32_t FRepeatInterval;
+  const std::shared_ptr<TReaderStatistics> FStatistics;
   std::vector<TReaderCode> FCodes;
   platform::ManualResetEvent FStartedEvent;
   platform::ManualResetEvent FTerminateEvent;  // wakes the pause between passes
@@ -185,6 +190,9 @@ public:
   // The storage whose address every card event hands the host as the device identifier: it
   // lives as long as the device.
   const TGlobalId* CardEventDeviceId() const { return &FCardEventDeviceId; }
+  // What the readers of the latest switch-on have seen (kept after the switch-off until the
+  // next switch-on); empty before the first.
+  TDeviceStatisticsSnapshot Statistics() const;
 
 protected:
   ~TManagerVestrel() override;
@@ -193,8 +201,9 @@ private:
   friend class TReadPThread;
   int32_t FRepeatInterval = 1000;
   TGlobalId FCardEventDeviceId{};  // written by the polling thread under its device link
-  std::mutex FThreadLock;          // guards FReadThread: any thread may switch the device
+  mutable std::mutex FThreadLock;  // guards FReadThread and FStatistics: any thread may switch the device
   std::shared_ptr<TReadPThread> FReadThread;
+  std::shared_ptr<TReaderStatistics> FStatistics;
 };
 
 class TManagerVestrelList : public TDevicesList {

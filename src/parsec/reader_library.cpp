@@ -4,9 +4,11 @@
 #include <mutex>
 #include <utility>
 
-#include "config/module_file.h"
+#include "base/diagnostic_log.h"
 #include "base/errors.h"
+#include "config/module_file.h"
 #include "config/named_mutexes.h"
+#include "config/version_info.h"
 #include "platform/file_system.h"
 
 platform::DynamicLibrary ReaderLibraryHandle;
@@ -89,15 +91,30 @@ bool ResolveEntryPoints() {
   return complete;
 }
 
+// The reader library's file and version, for the log (read only when the log is on).
+void LogReaderLibraryBound(const std::string& path) {
+  if (!DiagnosticLogOn()) return;
+  const TVersionInfo version(path);
+  DIAGNOSTIC_LOG("reader library bound: %s, file version %s", platform::Utf8FromPath(path).c_str(),
+                 version.Valid() ? Utf8FromAnsi(version.FileVersionText()).c_str() : "unknown (no version information)");
+}
+
 bool BindReaderLibrary() {
   std::string folder = ReaderLibraryFolder();
   // The library may load companions of its own by relative name.
-  if (folder.empty() || !platform::ChangeCurrentDirectory(folder)) return false;
+  if (folder.empty() || !platform::ChangeCurrentDirectory(folder)) {
+    DIAGNOSTIC_LOG("reader library: the folder %s cannot be entered", platform::Utf8FromPath(folder).c_str());
+    return false;
+  }
+  const std::string path = folder + kReaderLibraryFileName;
   // Loading runs the library's own start code: foreign code, under the guard.
-  ReaderLibraryHandle =
-      platform::CallGuarded([&] { return platform::DynamicLibrary::Load(folder + kReaderLibraryFileName); });
-  if (!ReaderLibraryHandle.IsLoaded()) return false;
+  ReaderLibraryHandle = platform::CallGuarded([&] { return platform::DynamicLibrary::Load(path); });
+  if (!ReaderLibraryHandle.IsLoaded()) {
+    DIAGNOSTIC_LOG("reader library: %s does not load", platform::Utf8FromPath(path).c_str());
+    return false;
+  }
   if (!ResolveEntryPoints()) {
+    DIAGNOSTIC_LOG("reader library: %s lacks entry points of the reader's interface", platform::Utf8FromPath(path).c_str());
     UnloadLocked();
     return false;
   }
@@ -109,6 +126,7 @@ bool BindReaderLibrary() {
     ReaderLibraryInUse = true;
     return false;
   }
+  LogReaderLibraryBound(path);
   return true;
 }
 
@@ -132,9 +150,12 @@ TReaderLibraryLoad LoadReaderLibraryFor(TReaderLibraryOwner owner) {
     TBindingLock lock;
     // A library whose own start or end code hangs holds the lock (its load or unload runs
     // under it): that is a stuck call as well.
-    if (!lock.Locked()) return TReaderLibraryLoad::HeldByStuckCall;
-    if (bindingOwner != nullptr && bindingOwnerStuck) return TReaderLibraryLoad::HeldByStuckCall;
+    if (!lock.Locked() || (bindingOwner != nullptr && bindingOwnerStuck)) {
+      DIAGNOSTIC_LOG("reader library: held by a call that has not returned");
+      return TReaderLibraryLoad::HeldByStuckCall;
+    }
     if (MutexExists(ReaderLibraryMutexName)) {
+      DIAGNOSTIC_LOG("reader library: in use by another program (its marker exists)");
       ReaderLibraryInUse = true;
       return TReaderLibraryLoad::InUse;
     }
@@ -145,6 +166,7 @@ TReaderLibraryLoad LoadReaderLibraryFor(TReaderLibraryOwner owner) {
         return ReaderLibraryInUse ? TReaderLibraryLoad::InUse : TReaderLibraryLoad::Failed;
       }
     } catch (...) {
+      DIAGNOSTIC_LOG("reader library: its load failed with an exception");
       UnloadLocked();
       return TReaderLibraryLoad::Failed;
     }

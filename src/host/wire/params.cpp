@@ -1,10 +1,12 @@
 #include "host/wire/params.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "base/diagnostic_log.h"
 #include "base/errors.h"
 #include "base/host_call_lock.h"
 #include "host/wire/host_string.h"
@@ -458,28 +460,33 @@ void TakeParam(TParams& block, int32_t index, VARIANT& value) {
   SetParams(block, &write, 1);
 }
 
-void AnswerInParamZero(TParams& block, IUnknown* answer) {
+void AnswerValueInParamZero(TParams& block, VARIANT& answer) {
   if (!block.IsPluginBlock() && block.Args != nullptr && !block.OwnsArgs && block.Count() >= 1) {
     VARIANT& element = ElementOf(block, vestrel::kParamResult);
     const TTarget target = TargetOf(block, element);
     if (target == TTarget::Variant || target == TTarget::Ignored) {
       // The host's own record: its parameter 0 takes the answer, the rest stays the host's.
       ResetOutcome(block);
-      VARIANT value;
-      VariantInit(&value);
-      V_VT(&value) = VT_UNKNOWN;
-      V_UNKNOWN(&value) = answer;
-      if (answer != nullptr) answer->AddRef();
-      Commit(target == TTarget::Variant ? TTarget::Variant : TTarget::Owned, element, value);
+      Commit(target == TTarget::Variant ? TTarget::Variant : TTarget::Owned, element, answer);
+      VariantInit(&answer);  // moved into the host's parameter
       return;
     }
   }
+  struct TClearAnswer {
+    VARIANT& Value;
+    ~TClearAnswer() { VariantClear(&Value); }
+  } clearAnswer{answer};
   block.Clear();
+  block.AddParam(answer);  // a copy of its own
+}
+
+void AnswerInParamZero(TParams& block, IUnknown* answer) {
   VARIANT value;
   VariantInit(&value);
   V_VT(&value) = VT_UNKNOWN;
   V_UNKNOWN(&value) = answer;
-  block.AddParam(value);  // counts its own reference
+  if (answer != nullptr) answer->AddRef();
+  AnswerValueInParamZero(block, value);
 }
 
 void FreeStorageAttachedToHostBlocks() noexcept {
@@ -514,10 +521,76 @@ void RecordCallFailure(TParams& params, const std::exception* error) noexcept {
   }
 }
 
+// A parameter's value as the diagnostic log shows it: scalars and texts only (an object's text
+// would call into the host), a text cut at 80 characters.
+std::string LoggedValue(const VARIANT& value) {
+  switch (V_VT(&value)) {
+    case VT_EMPTY: return "empty";
+    case VT_NULL: return "null";
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
+    case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_BOOL: case VT_BSTR: break;
+    default: return "type " + std::to_string(V_VT(&value));
+  }
+  WideString text;
+  VariantToText(value, text);
+  constexpr size_t kMaxLoggedCharacters = 80;
+  const bool cut = text.size() > kMaxLoggedCharacters;
+  if (cut) text.resize(kMaxLoggedCharacters);
+  std::string shown = Utf8FromWide(text);
+  if (V_VT(&value) == VT_BSTR) shown = "\"" + shown + (cut ? "…\"" : "\"");
+  return shown;
+}
+
+// The called member as the log names it: a built-in name, or the first block's member name.
+std::string LoggedMember(const TParams& params) {
+  const std::string_view builtin = HostStringView(params.Name);
+  if (!builtin.empty()) return Utf8FromAnsi(builtin);
+  if (!RecordIsSound(params) || params.Count() <= vestrel::kParamMemberName) return "?";
+  WideString name;
+  VariantToText(ParamInPlace(params, vestrel::kParamMemberName), name);
+  return Utf8FromWide(name);
+}
+
+// One line per host call: member, kind, outcome (the result or the error), duration. The
+// block is read only where the chain check allows, under the guard.
+void LogHostCall(const TParams& params, BOOL result, std::chrono::steady_clock::time_point start) noexcept {
+  try {
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    platform::CallGuarded([&] {
+      const bool sound = RecordIsSound(params);
+      std::string kind = "-";
+      if (sound && params.Count() > vestrel::kParamCallKind) {
+        const VARIANT& value = ParamInPlace(params, vestrel::kParamCallKind);
+        if (V_VT(&value) == VT_I4 || V_VT(&value) == VT_I2) kind = LoggedValue(value);
+      }
+      std::string outcome;
+      if (params.HasError) {
+        WideString text;
+        if (V_VT(&params.ErrorText) == VT_BSTR) VariantToText(params.ErrorText, text);
+        outcome = "error " + std::to_string(params.ErrorCode) + " \"" + Utf8FromWide(text) + "\"";
+      } else {
+        outcome = result ? "true" : "false";
+        if (sound && params.Count() > vestrel::kParamResult) {
+          outcome += ", result " + LoggedValue(ParamInPlace(params, vestrel::kParamResult));
+        }
+      }
+      WriteDiagnosticLineF("host call %s, kind %s: %s, %lld.%03lld ms", LoggedMember(params).c_str(), kind.c_str(),
+                           outcome.c_str(), static_cast<long long>(micros / 1000),
+                           static_cast<long long>(micros % 1000));
+    });
+  } catch (...) {
+    // The line is lost; the call's outcome stands.
+  }
+}
+
 }  // namespace
 
 BOOL WINAPI SafeCallEntry(TParams* params, IUnknown* context) noexcept {
   if (params == nullptr) return FALSE;  // no block to report in
+  const bool logged = DiagnosticLogOn();
+  const auto start = logged ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
+  BOOL result = FALSE;
   try {
     // One host call at a time, whichever thread the host calls from (a call from inside an
     // event on the same thread enters again).
@@ -525,7 +598,7 @@ BOOL WINAPI SafeCallEntry(TParams* params, IUnknown* context) noexcept {
     // The handler runs under the structured exception guard: an access violation or an
     // exception raised by the host's objects that the handler calls arrives here as
     // platform::StructuredException and is recorded like any other.
-    return platform::CallGuarded([&] {
+    result = platform::CallGuarded([&] {
       params->HasError = false;
       CheckHostChain(*params);
       const TCallHandler handler = CallHandler();
@@ -537,5 +610,6 @@ BOOL WINAPI SafeCallEntry(TParams* params, IUnknown* context) noexcept {
   } catch (...) {
     RecordCallFailure(*params, nullptr);
   }
-  return FALSE;
+  if (logged) LogHostCall(*params, result, start);
+  return result;
 }

@@ -66,6 +66,8 @@ void TakeParam(TParams& block, int32_t index, VARIANT& value);
 // host's reference); a block without one gets storage of the plug-in's, which
 // FreeStorageAttachedToHostBlocks takes back.
 void AnswerInParamZero(TParams& block, IUnknown* answer);
+// The same for any value, which the call takes over (`answer` is left empty).
+void AnswerValueInParamZero(TParams& block, VARIANT& answer);
 // Frees the storage AnswerInParamZero gave to hosts' blocks ("__FRee", unloading). A host's
 // block that still points at it must not be used again without a new record.
 void FreeStorageAttachedToHostBlocks() noexcept;
