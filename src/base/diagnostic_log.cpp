@@ -12,6 +12,7 @@
 
 #include "platform/append_file.h"
 #include "platform/file_system.h"
+#include "platform/never_freed.h"
 #include "platform/structured_exception.h"
 #include "platform/sync.h"
 #include "platform/unload_safe_thread.h"
@@ -205,7 +206,7 @@ struct TLogState {
 // objects are gone (a process that exits without unloading the module runs the stop routines of
 // loaded libraries after the C++ runtime has destroyed their static objects).
 TLogState& State() {
-  static TLogState& state = *new TLogState;
+  static TLogState& state = platform::NeverFreed(new TLogState);
   return state;
 }
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/never_freed.h"
 #include "platform/sync.h"
 
 namespace {
@@ -22,7 +23,7 @@ struct TLockState {
 
 // Never destroyed: a host call or a module stop at the process's exit may still need it.
 TLockState& State() {
-  static TLockState& state = *new TLockState;
+  static TLockState& state = platform::NeverFreed(new TLockState);
   return state;
 }
 

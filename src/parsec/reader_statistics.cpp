@@ -53,10 +53,10 @@ void TReaderStatistics::ReadersEnumerated(int16_t answer, size_t opened) {
     for (size_t index = 0; index < opened; ++index) FReaders[index].Counts.Reader = static_cast<int16_t>(index);
   }
   if (answer > 0 && static_cast<size_t>(answer) > opened) {
-    DIAGNOSTIC_LOG("Enumerate answers %d: %u readers opened, the most the plug-in opens", answer,
+    DIAGNOSTIC_LOG("Enumerate answers %d: %u readers to open, the most the plug-in opens", answer,
                    static_cast<unsigned>(opened));
   } else {
-    DIAGNOSTIC_LOG("Enumerate answers %d: %u readers opened", answer, static_cast<unsigned>(opened));
+    DIAGNOSTIC_LOG("Enumerate answers %d: %u readers to open", answer, static_cast<unsigned>(opened));
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include "platform/desktop.h"
 #include "platform/desktop_record.h"
+#include "platform/never_freed.h"
 
 namespace platform {
 namespace {
@@ -12,8 +13,11 @@ std::mutex& RecordLock() {
   return lock;
 }
 
+// Never destroyed: the module's stop routine records its key-up (the tuning flags' keyboard
+// state) while the C runtime runs the module's exit handlers, and the order of those against
+// a static record's destructor is not the module's to choose.
 DesktopRecord& Record() {
-  static DesktopRecord record;
+  static DesktopRecord& record = NeverFreed(new DesktopRecord);
   return record;
 }
 

@@ -88,7 +88,7 @@ TEST(ReaderStatistics, TheLogGetsEachChangeOfAReadResultAndRemindersOfAFailureNo
   statistics.ReaderOpened(-1, 0);
 
   const std::vector<std::string> expected = {
-      "Enumerate answers 2: 2 readers opened",
+      "Enumerate answers 2: 2 readers to open",
       "reader 0: OpenReader answers 0",
       "reader 1: OpenReader answers -5",
       "reader 0: ReadCardNumber answers 1 since T",
@@ -115,9 +115,9 @@ TEST(ReaderStatistics, TheEnumerationBeyondTheCapAndFullCardNumbersAreSaid) {
   statistics.CardAccepted(3, "001234ABCD");
   statistics.ReadersEnumerated(0, 0);
   statistics.CardAccepted(3, "001234ABCD");  // no reader 3 any more
-  EXPECT_EQ(log.Texts(), (std::vector<std::string>{"Enumerate answers 32767: 16 readers opened, the most the plug-in opens",
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{"Enumerate answers 32767: 16 readers to open, the most the plug-in opens",
                                                    "reader 3: card 001234ABCD accepted",
-                                                   "Enumerate answers 0: 0 readers opened"}));
+                                                   "Enumerate answers 0: 0 readers to open"}));
 }
 
 TEST(ReaderStatistics, TheSnapshotCountsWhatWasRecorded) {

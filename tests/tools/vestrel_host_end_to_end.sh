@@ -127,6 +127,57 @@ expect_text "$scratch/nolib.out" "код 9: Ошибка загрузки биб
 vhost check > "$scratch/ok.out" 2>&1
 expect_status 0 $? "check with a reader"
 expect_text "$scratch/ok.out" "OK:" "check with a reader"
+expect_text "$scratch/ok.out" "OpenReader = 0" "check with a reader: the open"
+
+# 2b. check proves the reader reads: an open that fails, reads that fail, a card asked for.
+printf '0 fault OpenReader all answer -5\n' > "$scratch/open-fails.txt"
+PRX08_SIM_SCRIPT=$(native "$scratch/open-fails.txt") vhost check > "$scratch/open-fails.out" 2>&1
+expect_status 4 $? "check with an open that fails"
+expect_text "$scratch/open-fails.out" "считыватель 1: OpenReader ответил -5" "check with an open that fails"
+printf '0 fault ReadCardNumber all answer -1\n' > "$scratch/reads-fail.txt"
+PRX08_SIM_SCRIPT=$(native "$scratch/reads-fail.txt") vhost --json check > "$scratch/reads-fail.out" 2>&1
+expect_status 4 $? "check with reads that fail"
+expect_text "$scratch/reads-fail.out" "ReadCardNumber отвечал ошибкой (-1:" "check with reads that fail"
+printf '0 present 0 00A1B2C3\n' > "$scratch/card.txt"
+PRX08_SIM_SCRIPT=$(native "$scratch/card.txt") vhost check --card 5 > "$scratch/card.out" 2>&1
+expect_status 0 $? "check --card with a card"
+expect_text "$scratch/card.out" "Поднесите карту к считывателю 1" "check --card asks"
+expect_text "$scratch/card.out" "Считыватель 1: карта 0000A1B2C3" "check --card shows the code"
+vhost check --card 1 > "$scratch/nocard.out" 2>&1
+expect_status 4 $? "check --card without a card"
+expect_text "$scratch/nocard.out" "считыватель 1: за 1 с карта не прочитана" "check --card without a card"
+
+# run --log: the plug-in's log for one run, and each reader's statistics at the stop.
+printf '0 readers 2\n0 fault OpenReader 1 answer -5\n300 tap 0 00A1B2C3\n' > "$scratch/logged.txt"
+PRX08_SIM_SCRIPT=$(native "$scratch/logged.txt") \
+  vhost --json run "$(native "$examples/two_readers.xml")" --seconds 2 --log "$(native "$scratch/run.log")" > "$scratch/logged.out" 2>&1
+expect_status 0 $? "run --log"
+expect_text "$scratch/run.log" "reader 1: OpenReader answers -5" "run --log: the failed open"
+expect_text "$scratch/run.log" "reader 0: card ****B2C3 accepted" "run --log: the card, masked"
+expect_text "$scratch/run.log" "host call SwitchOn, kind 1: true, result 0" "run --log: the host's calls"
+grep -q '"cards":1,.*"event":"statistics".*"reader":1,' "$scratch/logged.out" || { fail "run: reader 1's statistics"; cat "$scratch/logged.out"; }
+grep -q '"event":"statistics".*"open":-5,.*"reader":2,' "$scratch/logged.out" || { fail "run: reader 2's statistics"; cat "$scratch/logged.out"; }
+
+# A stop (SIGTERM) while a plug-in call hangs in the reader library ends the tool in time.
+if [ -z "$runner" ]; then
+  printf '300 block ReadCardNumber\n' > "$scratch/block.txt"
+  # Its own runtime folder: a process ended with a call stuck leaves its marker behind, as one
+  # that crashed would (the next holder finds it stale).
+  mkdir -p "$scratch/runtime-stuck"
+  VESTREL_RUNTIME_DIR="$scratch/runtime-stuck" PRX08_SIM_SCRIPT=$(native "$scratch/block.txt") "$host" run "$(native "$examples/two_readers.xml")" > "$scratch/stuck.out" 2>&1 &
+  stuck=$!
+  for _ in $(seq 1 100); do grep -q "Включено" "$scratch/stuck.out" && break; sleep 0.1; done
+  sleep 0.5
+  kill -TERM "$stuck"
+  for _ in $(seq 1 40); do kill -0 "$stuck" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$stuck" 2>/dev/null; then
+    fail "a stop with a stuck call: still running 4 s after SIGTERM"
+    kill -KILL "$stuck"
+  fi
+  wait "$stuck"
+  expect_status 4 $? "a stop with a stuck call"
+  expect_text "$scratch/stuck.out" "вызов плагина SwitchOff не вернулся" "a stop with a stuck call names it"
+fi
 
 # 3. Configuration files as Windows tools save them: windows-1251 with its declaration, and
 # without any declaration.
@@ -254,7 +305,7 @@ if [ -n "$runner" ]; then
 fi
 vhost_en check > "$scratch/en.out" 2>&1
 expect_status 0 $? "check in English"
-expect_text "$scratch/en.out" "OK: the reader was switched on and off" "check in English"
+expect_text "$scratch/en.out" "OK: the reader was switched on, opened and reads" "check in English"
 vhost_en info > "$scratch/en-info.out" 2>&1
 expect_status 0 $? "info in English"
 expect_text "$scratch/en-info.out" "Version:" "info in English"

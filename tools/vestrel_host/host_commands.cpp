@@ -9,7 +9,9 @@
 
 #include "configuration.h"
 #include "host_messages.h"
+#include "host_system.h"
 #include "member_catalogue.h"
+#include "reader_check.h"
 
 namespace vestrel_host {
 namespace {
@@ -36,6 +38,7 @@ std::string NowText() {
 // What an integrator should do about a device's error code.
 std::string Advice(int32_t code) {
   switch (code) {
+    case 2: return Say(Msg::Advice2);
     case 9: return Say(Msg::Advice9);
     case 10: return Say(Msg::Advice10);
     case 11: return Say(Msg::Advice11);
@@ -55,9 +58,97 @@ constexpr char kCheckConfiguration[] =
     "<Система><Оборудование><Устройство Код=\"{5E57C4EC-0000-4000-8000-000000000001}\" "
     "Наименование=\"Проверка\"/></Оборудование></Система>";
 
+// Waits `seconds`, or less when a stop is asked for; false when it was.
+bool Pause(double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+  while (std::chrono::steady_clock::now() < end) {
+    if (gStop) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return !gStop;
+}
+
+// The device's statistics, as the plug-in reports them now.
+std::optional<DeviceReport> DeviceStatistics(Plugin& plugin, int number) {
+  const std::optional<std::string> text = plugin.Statistics();
+  if (!text) return std::nullopt;
+  const std::vector<DeviceReport> reports = ParseStatistics(*text);
+  const DeviceReport* device = FindDevice(reports, number);
+  return device ? std::optional<DeviceReport>(*device) : std::nullopt;
+}
+
+// One object or line per reader of every device, when a run stops.
+void ReportRunStatistics(Plugin& plugin) {
+  const std::optional<std::string> text = plugin.Statistics();
+  if (!text) return;
+  for (const DeviceReport& device : ParseStatistics(*text)) {
+    for (const ReaderReport& reader : device.Readers) {
+      json reads = json::object();
+      for (const auto& [result, count] : reader.ByResult) reads[std::to_string(result)] = count;
+      Output::Report({{"event", "statistics"}, {"device", device.Name}, {"id", device.Id}, {"reader", reader.Reader + 1},
+                      {"open", reader.Open ? json(*reader.Open) : json()}, {"cards", reader.Cards},
+                      {"repeats", reader.Repeats}, {"reads", reader.Reads}, {"readsByResult", reads},
+                      {"otherResults", reader.OtherResults}, {"sinkFailures", reader.SinkFailures},
+                      {"lastCard", reader.LastCard}},
+                     Say(Msg::RunReaderStatistics,
+                         {device.Name, std::to_string(reader.Reader + 1), std::to_string(reader.Cards),
+                          std::to_string(reader.Repeats), std::to_string(reader.Reads), ReadsText(reader),
+                          std::to_string(reader.SinkFailures), reader.LastCard.empty() ? Say(Msg::Nothing) : reader.LastCard}));
+    }
+  }
+}
+
+// The check's pause for reads: long enough for some 80 polls of every reader.
+constexpr double kCheckReadSeconds = 2.0;
+
+// Asks for a card at each reader in turn; the faults of the readers that stayed silent.
+std::vector<std::string> AskForCards(Plugin& plugin, const ConfiguredDevice& device, const DeviceReport& before,
+                                     double seconds) {
+  std::vector<std::string> faults;
+  std::mutex lock;
+  std::string lastCode;
+  plugin.Sink().SetHandler([&](const CardEvent& event) {
+    std::lock_guard<std::mutex> guard(lock);
+    lastCode = event.Code;
+  });
+  char window[32];
+  std::snprintf(window, sizeof window, "%g", seconds);
+  for (const ReaderReport& reader : before.Readers) {
+    const std::string number = std::to_string(reader.Reader + 1);
+    Output::Report({{"check", "present-card"}, {"reader", reader.Reader + 1}, {"seconds", seconds}},
+                   Say(Msg::CheckPresentCard, {number, window}));
+    const uint64_t cardsBefore = [&] {
+      const std::optional<DeviceReport> now = DeviceStatistics(plugin, device.Number);
+      for (const ReaderReport& r : now ? now->Readers : std::vector<ReaderReport>{})
+        if (r.Reader == reader.Reader) return r.Cards;
+      return reader.Cards;
+    }();
+    bool read = false;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    while (!read && !gStop && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (const std::optional<DeviceReport> now = DeviceStatistics(plugin, device.Number))
+        for (const ReaderReport& r : now->Readers)
+          if (r.Reader == reader.Reader && r.Cards > cardsBefore) read = true;
+    }
+    if (!read) {
+      faults.push_back(Say(Msg::CheckCardMissing, {number, window}));
+      continue;
+    }
+    // The plug-in beeps the reader when it accepts a card; the code is the event's.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> guard(lock);
+    Output::Report({{"check", "card"}, {"reader", reader.Reader + 1}, {"code", lastCode}},
+                   Say(Msg::CheckCardRead, {number, lastCode}));
+  }
+  plugin.Sink().SetHandler(nullptr);
+  return faults;
+}
+
 }  // namespace
 
 void RequestStop() { gStop = true; }
+bool StopRequested() { return gStop; }
 
 int InfoCommand(Plugin& plugin) {
   CallOutcome info = plugin.Method("GetPlgInfo", std::vector<Value>(13));
@@ -131,12 +222,14 @@ int RunCommand(Plugin& plugin, const std::string& path, double seconds) {
   }
   for (const ConfiguredDevice& device : configuration.Devices()) Switch(plugin, device.Number, false);
   plugin.Sink().SetHandler(nullptr);
+  // The readers' statistics stay with each device until its next switch-on.
+  ReportRunStatistics(plugin);
   Output::Report({{"event", "stopped"}, {"cards", plugin.Sink().Events()}},
                  Say(Msg::RunStopped, {std::to_string(plugin.Sink().Events())}));
   return status;
 }
 
-int CheckCommand(Plugin& plugin, const std::string& path) {
+int CheckCommand(Plugin& plugin, const std::string& path, std::optional<double> cardSeconds) {
   Configuration configuration;
   const int status = path.empty() ? configuration.LoadText(plugin, Say(Msg::CheckBuiltinName), Utf16FromUtf8(kCheckConfiguration))
                                   : configuration.Load(plugin, path);
@@ -146,6 +239,17 @@ int CheckCommand(Plugin& plugin, const std::string& path) {
     if (device.Used && chosen == nullptr) chosen = &device;
   if (chosen == nullptr) return Output::Fail(kExitConfiguration, configuration.Path() + ": " + Say(Msg::RunNothingToUse));
 
+  // What is being checked: the plug-in and the reader library beside it.
+  BSTR versionText = nullptr;
+  plugin.Driver()->GetVersionText(&versionText);
+  const std::string version = Utf8OfBstr(versionText);
+  SysFreeString(versionText);
+  std::string library = JoinPath(FolderOf(plugin.Path()), "prx08.dll");
+  const std::string libraryVersion = FileVersionOf(library);
+  Output::Report({{"check", "versions"}, {"plugin", plugin.Path()}, {"pluginVersion", version}, {"readerLibrary", library},
+                  {"readerLibraryVersion", libraryVersion}},
+                 Say(Msg::CheckVersions, {plugin.Path(), version, library + (libraryVersion.empty() ? "" : " (" + libraryVersion + ")")}));
+
   CallOutcome on = Switch(plugin, chosen->Number, true);
   if (on.Failed) {
     const std::string message = path.empty() ? on.ErrorText : configuration.Explain(plugin, chosen, on);
@@ -154,11 +258,44 @@ int CheckCommand(Plugin& plugin, const std::string& path) {
                    Say(Msg::CheckFailed, {std::to_string(on.Code), message}) + "\n" + Advice(on.Code));
     return kExitDevice;
   }
+
+  // The readers must open and read: a switch-on alone proves neither.
+  Pause(kCheckReadSeconds);
+  std::vector<std::string> faults;
+  const std::optional<DeviceReport> report = DeviceStatistics(plugin, chosen->Number);
+  if (!report) {
+    faults.push_back(Say(Msg::CheckNoStatistics));
+  } else {
+    Output::Report({{"check", "enumerate"}, {"readers", report->Enumerate ? json(*report->Enumerate) : json()}},
+                   Say(Msg::CheckEnumerated, {report->Enumerate ? std::to_string(*report->Enumerate) : "?"}));
+    char window[32];
+    std::snprintf(window, sizeof window, "%g", kCheckReadSeconds);
+    for (const ReaderReport& reader : report->Readers) {
+      json reads = json::object();
+      for (const auto& [result, count] : reader.ByResult) reads[std::to_string(result)] = count;
+      Output::Report({{"check", "reader"}, {"reader", reader.Reader + 1}, {"open", reader.Open ? json(*reader.Open) : json()},
+                      {"reads", reader.Reads}, {"readsByResult", reads}},
+                     Say(Msg::CheckReaderLine, {std::to_string(reader.Reader + 1), reader.Open ? std::to_string(*reader.Open) : "?",
+                                                window, ReadsText(reader)}));
+    }
+    faults = ReaderFaults(*report, kCheckReadSeconds);
+    if (faults.empty() && cardSeconds) faults = AskForCards(plugin, *chosen, *report, *cardSeconds);
+  }
+
   CallOutcome off = Switch(plugin, chosen->Number, false);
+  if (!faults.empty()) {
+    std::string text = Say(Msg::CheckReadersFailed);
+    for (const std::string& fault : faults) text += "\n  " + fault;
+    text += "\n" + Say(Msg::CheckReaderAdvice);
+    Output::Report({{"check", "failed"}, {"device", chosen->Name}, {"id", chosen->Id}, {"faults", faults},
+                    {"advice", Say(Msg::CheckReaderAdvice)}, {"status", kExitDevice}},
+                   text);
+    return kExitDevice;
+  }
   if (off.Failed)
     return Output::Fail(kExitDevice, Say(Msg::CheckSwitchOffFailed, {configuration.Explain(plugin, chosen, off)}),
                         {{"code", off.Code}});
-  Output::Report({{"check", "ok"}, {"code", 0}, {"device", chosen->Name}, {"id", chosen->Id}}, Say(Msg::CheckOk));
+  Output::Report({{"check", "ok"}, {"code", 0}, {"device", chosen->Name}, {"id", chosen->Id}}, Say(Msg::CheckReadersOk));
   return kExitOk;
 }
 

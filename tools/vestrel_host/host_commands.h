@@ -11,7 +11,9 @@ namespace vestrel_host {
 
 int InfoCommand(Plugin& plugin);
 int RunCommand(Plugin& plugin, const std::string& configuration, double seconds);
-int CheckCommand(Plugin& plugin, const std::string& configuration);
+// Switches one device on, watches its readers' opens and reads for about two seconds and
+// names every fault; with cardSeconds also asks for a card at each reader in turn.
+int CheckCommand(Plugin& plugin, const std::string& configuration, std::optional<double> cardSeconds = std::nullopt);
 int MembersCommand(Plugin& plugin);
 
 // One call: a member name and its arguments as the command line gives them.
@@ -33,5 +35,6 @@ int SettingsCommand(Plugin& plugin, const std::string& configuration, const std:
 
 // Set by Ctrl+C and SIGTERM: a run ends.
 void RequestStop();
+bool StopRequested();
 
 }  // namespace vestrel_host

@@ -1,5 +1,6 @@
 #include "host_system.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -139,19 +140,50 @@ bool ReadInputLine(std::string& line) {
   return ReadBytesLine(line);
 }
 
-std::string OwnFileVersion() {
-  std::vector<wchar_t> path(32768);
-  GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+namespace {
+
+std::string FileVersionOfWide(const wchar_t* path) {
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path.data(), &ignored);
+  const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
   if (size == 0) return {};
   std::vector<char> info(size);
-  if (!GetFileVersionInfoW(path.data(), 0, size, info.data())) return {};
+  if (!GetFileVersionInfoW(path, 0, size, info.data())) return {};
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr) return {};
   return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
          std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
+}  // namespace
+
+std::string OwnFileVersion() {
+  std::vector<wchar_t> path(32768);
+  GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  return FileVersionOfWide(path.data());
+}
+
+std::string FileVersionOf(const std::string& path) { return FileVersionOfWide(Wide(path).c_str()); }
+
+std::string AbsolutePath(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  std::vector<wchar_t> full(32768);
+  const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return path;
+  return FromWide(full.data(), length);
+}
+
+void EndProcessNow(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // No detach routines: a library stuck in a call may hang in its own.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  _exit(status);
+}
+
+bool SetEnvironment(const char* name, const std::string& value) {
+  return SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str()) != 0 &&
+         _wputenv_s(Wide(name).c_str(), Wide(value).c_str()) == 0;
 }
 
 SystemSession::SystemSession() {
@@ -268,6 +300,23 @@ bool InputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 bool ReadInputLine(std::string& line) { return ReadBytesLine(line); }
 
 std::string OwnFileVersion() { return {}; }
+
+std::string FileVersionOf(const std::string&) { return {}; }
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char folder[PATH_MAX];
+  if (getcwd(folder, sizeof folder) == nullptr) return path;
+  return JoinPath(folder, path);
+}
+
+void EndProcessNow(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(status);
+}
+
+bool SetEnvironment(const char* name, const std::string& value) { return setenv(name, value.c_str(), 1) == 0; }
 
 SystemSession::SystemSession() = default;
 SystemSession::~SystemSession() = default;

@@ -57,6 +57,15 @@ bool InputIsTerminal();
 bool ReadInputLine(std::string& line);
 // The file version in this program's own version resource (Windows); empty elsewhere.
 std::string OwnFileVersion();
+// The file version of a file from its version resource ("1.2.3.4"); empty without one (and
+// outside Windows, where files carry none the tool reads).
+std::string FileVersionOf(const std::string& path);
+// Sets a variable of the tool's environment, which the plug-in it loads reads too.
+bool SetEnvironment(const char* name, const std::string& value);
+// The path made absolute from the current folder.
+std::string AbsolutePath(const std::string& path);
+// Ends the process at once with `status` (the output flushed), running no library's exit code.
+[[noreturn]] void EndProcessNow(int status);
 
 // A new, empty XML document object: MSXML on Windows, the platform layer's DOM elsewhere.
 // nullptr when none can be made.

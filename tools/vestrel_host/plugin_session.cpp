@@ -1,5 +1,7 @@
 #include "plugin_session.h"
 
+#include <chrono>
+
 #include "host_messages.h"
 
 namespace vestrel_host {
@@ -116,6 +118,57 @@ void Plugin::Builtin(const char* name) {
   RunBlock(name, nullptr, ignored);
 }
 
+std::optional<std::string> Plugin::Statistics() {
+  // The answer comes in parameter 0 of the tool's own record.
+  Value answer;
+  VARIANT reference;
+  VariantInit(&reference);
+  V_VT(&reference) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&reference) = &answer.Raw();
+  DISPPARAMS record{};
+  record.rgvarg = &reference;
+  record.cArgs = 1;
+  CallOutcome outcome;
+  RunBlock("__@@Statistics", &record, outcome);
+  if (outcome.Failed || answer.Type() != VT_BSTR) return std::nullopt;
+  return Utf8FromUtf16(answer.AsText());
+}
+
+namespace {
+
+std::mutex gCallLock;
+std::string gCallMember;  // under gCallLock, with gCallStart
+std::chrono::steady_clock::time_point gCallStart;
+int gCallsRunning = 0;
+
+// Marks a plug-in call as in progress while it runs.
+class CallMark {
+public:
+  explicit CallMark(const std::string& member) {
+    std::lock_guard<std::mutex> lock(gCallLock);
+    if (gCallsRunning++ == 0) {
+      gCallMember = member;
+      gCallStart = std::chrono::steady_clock::now();
+    }
+  }
+  ~CallMark() {
+    std::lock_guard<std::mutex> lock(gCallLock);
+    --gCallsRunning;
+  }
+  CallMark(const CallMark&) = delete;
+  CallMark& operator=(const CallMark&) = delete;
+};
+
+}  // namespace
+
+std::optional<CallInProgress> CurrentCall() {
+  std::lock_guard<std::mutex> lock(gCallLock);
+  if (gCallsRunning == 0) return std::nullopt;
+  return CallInProgress{gCallMember, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - gCallStart)
+                                         .count()};
+}
+
 void Plugin::RunBlock(const std::string& name, DISPPARAMS* record, CallOutcome& outcome) {
   vestrel::HostString hostName(name.c_str());
   TParams block{};
@@ -123,7 +176,10 @@ void Plugin::RunBlock(const std::string& name, DISPPARAMS* record, CallOutcome& 
   block.Args = record;
   block.OwnsArgs = false;
   block.Sink = &FSink;
-  FEntry(&block, nullptr);
+  {
+    CallMark mark(name);
+    FEntry(&block, nullptr);
+  }
   outcome.Failed = block.HasError;
   outcome.Code = block.ErrorCode;
   if (V_VT(&block.ErrorText) == VT_BSTR) outcome.ErrorText = Utf8OfBstr(V_BSTR(&block.ErrorText));

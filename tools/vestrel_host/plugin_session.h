@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ public:
 
   // A built-in member: the block's name alone, without an argument record.
   void Builtin(const char* name);
+  // The built-in "__@@Statistics": what the devices' readers have seen; nullopt when the
+  // plug-in answers no text.
+  std::optional<std::string> Statistics();
 
 private:
   bool AskMembers(const std::string& name, bool property);
@@ -90,6 +94,14 @@ private:
   IBaseDllObj* FDriver = nullptr;
   HostEventSink FSink;
 };
+
+// The plug-in call in progress on any thread: its member and how long it has run (ms);
+// nullopt when none runs. For a stop that finds a call stuck.
+struct CallInProgress {
+  std::string Member;
+  int64_t Milliseconds = 0;
+};
+std::optional<CallInProgress> CurrentCall();
 
 // A value as the user reads it: texts and numbers as they are, an XML node as its XML, an
 // array object as its rows, any other object as "<object>".

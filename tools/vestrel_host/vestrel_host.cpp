@@ -3,16 +3,23 @@
 // installs its own event sink and prints what the plug-in reports:
 //
 //   vestrel-host info                             the plug-in's version, release, model and parameters
-//   vestrel-host run CONFIG.xml [--seconds N]     switches the configured devices on and prints cards
-//   vestrel-host check [CONFIG.xml]               switches one device on and off, says what is wrong
+//   vestrel-host run CONFIG.xml [--seconds N] [--log FILE]
+//                                                 switches the configured devices on and prints cards,
+//                                                 then each reader's statistics
+//   vestrel-host check [CONFIG.xml] [--card [SECONDS]]
+//                                                 switches one device on, watches its readers read,
+//                                                 says what is wrong
 //   vestrel-host call [--config FILE] MEMBER [ARGS...] [+ MEMBER [ARGS...]]...
 //                                                 calls by member name against one loaded plug-in
 //   vestrel-host members                          the members with their kinds and both names
 //   vestrel-host settings CONFIG.xml [DEVICE]     a device's settings in the terminal, written back
 //
 // It drives the plug-in only through the public headers: no code of the plug-in is linked in.
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -31,6 +38,42 @@ namespace vestrel_host {
 namespace {
 
 extern "C" void OnStopSignal(int) { RequestStop(); }
+
+// After Ctrl+C or SIGTERM the tool ends within two seconds: a plug-in call that has not
+// returned by then (a reader library that blocks) is named, and the process ends without it.
+class StuckCallWatch {
+public:
+  StuckCallWatch() : FThread([this] { Watch(); }) {}
+  ~StuckCallWatch() {
+    FDone = true;
+    FThread.join();
+  }
+  StuckCallWatch(const StuckCallWatch&) = delete;
+  StuckCallWatch& operator=(const StuckCallWatch&) = delete;
+
+private:
+  static constexpr int64_t kGraceMilliseconds = 1500;
+
+  void Watch() {
+    std::optional<std::chrono::steady_clock::time_point> stopAsked;
+    while (!FDone) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (!StopRequested()) continue;
+      const auto now = std::chrono::steady_clock::now();
+      if (!stopAsked) stopAsked = now;
+      if (now - *stopAsked < std::chrono::milliseconds(kGraceMilliseconds)) continue;
+      const std::optional<CallInProgress> call = CurrentCall();
+      if (!call || call->Milliseconds < 500) continue;
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(call->Milliseconds) / 1000);
+      Output::Fail(kExitDevice, Say(Msg::StuckCall, {call->Member, seconds}), {{"stuckCall", call->Member}});
+      EndProcessNow(kExitDevice);
+    }
+  }
+
+  std::atomic<bool> FDone{false};
+  std::thread FThread;
+};
 
 // --json may stand anywhere on the line: it is taken out before the rest is parsed.
 std::vector<std::string> WithoutJsonFlag(int argc, const char* const* argv, bool& json) {
@@ -96,8 +139,16 @@ int Main(int argc, const char* const* argv) {
   CLI::App* run = app.add_subcommand("run", Say(Msg::HelpRun));
   run->add_option("CONFIG", configuration, Say(Msg::HelpConfig))->required();
   run->add_option("--seconds", seconds, Say(Msg::HelpSeconds))->check(CLI::NonNegativeNumber);
+  std::string logFile;
+  run->add_option("--log", logFile, Say(Msg::HelpLog));
   CLI::App* check = app.add_subcommand("check", Say(Msg::HelpCheck));
   check->add_option("CONFIG", configuration, Say(Msg::HelpCheckConfig));
+  constexpr double kDefaultCardSeconds = 15;
+  double cardSeconds = kDefaultCardSeconds;
+  CLI::Option* card = check->add_option("--card", cardSeconds, Say(Msg::HelpCard))
+                          ->expected(0, 1)
+                          ->default_str(std::to_string(static_cast<int>(kDefaultCardSeconds)))
+                          ->check(CLI::PositiveNumber);
   CLI::App* call = app.add_subcommand("call", Say(Msg::HelpCall));
   call->add_option("--config", configuration, Say(Msg::HelpCallConfig));
   CLI::App* members = app.add_subcommand("members", Say(Msg::HelpMembers));
@@ -132,14 +183,18 @@ int Main(int argc, const char* const* argv) {
   if (usesReader)
     if (const std::optional<std::string> problem = SimulatorScriptError(pluginPath))
       return Output::Fail(kExitSimulatorScript, Say(Msg::SimulatorScriptBad, {*problem}), {{"script", *problem}});
+  // The plug-in reads the log's file name from its environment when it starts.
+  if (!logFile.empty()) SetEnvironment("VESTREL_LOG_FILE", AbsolutePath(logFile));
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  StuckCallWatch watch;
   Plugin plugin;
   std::string error;
   if (!plugin.Open(pluginPath, error)) return Output::Fail(kExitLoad, error);
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
   if (info->parsed()) return InfoCommand(plugin);
   if (run->parsed()) return RunCommand(plugin, configuration, seconds);
-  if (check->parsed()) return CheckCommand(plugin, configuration);
+  if (check->parsed())
+    return CheckCommand(plugin, configuration, card->count() > 0 ? std::optional<double>(cardSeconds) : std::nullopt);
   if (members->parsed()) return MembersCommand(plugin);
   if (settings->parsed()) return SettingsCommand(plugin, configuration, device, answers);
   return CallCommand(plugin, configuration, calls);
