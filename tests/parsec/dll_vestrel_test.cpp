@@ -1,10 +1,15 @@
 // The scanner driver's tables and handlers, driven as a host drives them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "automation/safe_array.h"
+#include "base/diagnostic_log.h"
 #include "base/errors.h"
 #include "base/global_id.h"
 #include "base/host_call_lock.h"
@@ -297,6 +302,107 @@ TEST_F(ScannerDriver, FreeFromInsideTheCardEventEndsThePollingThreadAfterTheEven
   EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
   EXPECT_EQ(Method("SwitchOn", {OleVariant()}), 0);
   EXPECT_EQ(Method("SwitchOff", {OleVariant()}), 0);
+}
+
+
+// The log's lines without their time and thread ("09.12.2026 12:03:10.250 [4321] ").
+std::vector<std::string> LoggedTexts(const std::string& file) {
+  std::ifstream input(file, std::ios::binary);
+  std::vector<std::string> texts;
+  std::string line;
+  while (std::getline(input, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t thread = line.find("] ");
+    texts.push_back(thread == std::string::npos ? line : line.substr(thread + 2));
+  }
+  return texts;
+}
+
+// The index of the first text at or after `from` that starts with `start` and holds `part`;
+// the texts' size when there is none.
+size_t Find(const std::vector<std::string>& texts, const std::string& start, const std::string& part = "",
+            size_t from = 0) {
+  for (size_t index = from; index < texts.size(); ++index) {
+    if (texts[index].rfind(start, 0) == 0 && texts[index].find(part) != std::string::npos) return index;
+  }
+  return texts.size();
+}
+
+// What an integrator reads after a run with a failing open, reads that fail and recover, a
+// host whose sink throws and (Windows) a reader library that faults: every step, in order per
+// reader, and the host's calls with their outcome.
+TEST_F(ScannerDriver, TheLogTellsWhatTheReadersAndTheHostDid) {
+  const std::string file = TestScratchFolder() + "driver.log";
+  std::filesystem::remove(file);
+  TDiagnosticLogSettings settings;
+  settings.FileName = file;
+  ASSERT_TRUE(StartDiagnosticLog(settings));
+  struct StopLog {
+    ~StopLog() { StopDiagnosticLog(); }
+  } stopLog;
+
+  Configure();
+  Simulator.SetReaderCount(2);
+  Simulator.SetFault("OpenReader", 1, SimulatorControl::FaultKind::Answer, -5, 1);
+  Simulator.SetFault("ReadCardNumber", 0, SimulatorControl::FaultKind::Answer, -1, 3);
+#ifdef _WIN32
+  Simulator.SetFault("BeepBlink", 0, SimulatorControl::FaultKind::AccessViolation, 0, 1);
+#endif
+  Sink.Misbehave(RecordingSink::Behaviour::Throw, 1);
+  EXPECT_EQ(Method("ChoiceDevice", {OleVariant(1)}), 0);
+  EXPECT_EQ(Method("SwitchOn", {OleVariant()}), 0);
+  WaitForTurns(0, 5);
+  Simulator.TapCard(0, 0x00A1B2C3);
+  WaitForEvents(1);
+  WaitForTurns(0);
+  Simulator.TapCard(0, 0x00A1B2C4);
+  WaitForEvents(2);
+  WaitForTurns(0);
+  EXPECT_EQ(Method("SwitchOff", {OleVariant()}), 0);
+  TParamsPtr unknown = Call("НетТакогоМетода", vestrel::kCallMethod);
+  ASSERT_TRUE(FlushDiagnosticLog(10000));
+
+  const std::vector<std::string> texts = LoggedTexts(file);
+  std::string all;
+  for (const std::string& text : texts) all += text + "\n";
+  SCOPED_TRACE(all);
+  EXPECT_LT(Find(texts, "reader library bound: "), texts.size());
+  EXPECT_LT(Find(texts, "Enumerate answers 2: 2 readers to open"), texts.size());
+  EXPECT_LT(Find(texts, "reader 0: OpenReader answers 0"), texts.size());
+  EXPECT_LT(Find(texts, "reader 1: OpenReader answers -5"), texts.size());
+  // Reader 0's reads: failing, then answering "no card", then the cards; each change once.
+  const size_t failing = Find(texts, "reader 0: ReadCardNumber answers -1 since ");
+  const size_t recovered = Find(texts, "reader 0: ReadCardNumber answers 1 since ", "; before: -1 since ", failing);
+  ASSERT_LT(recovered, texts.size());
+  EXPECT_NE(texts[recovered].find(", 3 times"), std::string::npos) << "the three failed reads";
+  const size_t first = Find(texts, "reader 0: card ****B2C3 accepted", "", recovered);
+  const size_t sink = Find(texts, "reader 0: the host's event sink failed: ", "the host refuses the event", first);
+  const size_t second = Find(texts, "reader 0: card ****B2C4 accepted", "", sink);
+  EXPECT_LT(second, texts.size()) << "the card, the sink's failure, the next card";
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const std::string& text) { return text.rfind("reader 1: ReadCardNumber answers -1", 0) == 0; }),
+            1)
+      << "a reader that keeps failing is one line, not one per poll";
+#ifdef _WIN32
+  EXPECT_LT(Find(texts, "structured exception ", "caught by the guard in "), texts.size());
+#endif
+  EXPECT_LT(Find(texts, "device {C0000000-0000-0000-0000-000000000001} \"Вход\": switched on, code 0 (Операция выполнена успешно), repeat interval 1500 ms"),
+            texts.size());
+  EXPECT_LT(Find(texts, "host call SwitchOn, kind 1: true, result 0, ", " ms"), texts.size());
+  EXPECT_LT(Find(texts, "device {C0000000-0000-0000-0000-000000000001} \"Вход\": switched off, code 0"), texts.size());
+  EXPECT_LT(Find(texts, "host call НетТакогоМетода, kind 1: error "), texts.size());
+
+  // The same run as the built-in statistics call reports it: parameter 0 of the host's record.
+  TParamsPtr statistics = Call("__@@Statistics", 0);
+  ASSERT_FALSE(statistics->HasError);
+  const OleVariant answer = ParamOf(*statistics, 0);
+  ASSERT_EQ(V_VT(&answer), VT_BSTR);
+  const std::string text = Utf8FromWide(WideStringView(V_BSTR(&answer), SysStringLen(V_BSTR(&answer))));
+  EXPECT_EQ(text.rfind("device=1;on=0;id={C0000000-0000-0000-0000-000000000001};name=Вход\r\nenumerate=2\r\n", 0), 0u) << text;
+  EXPECT_NE(text.find("reader=1;open=-5;"), std::string::npos) << text;
+  EXPECT_NE(text.find(";cards=2;repeats=0;sinkFailures=1;"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\ndevice=2;on=0;id={C0000000-0000-0000-0000-000000000002};name=Выход\r\n"), std::string::npos)
+      << "a device never switched on has no reader lines: " << text;
 }
 
 }  // namespace

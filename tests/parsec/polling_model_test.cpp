@@ -80,8 +80,9 @@ std::string ScriptText(const Scenario& scenario) {
   return text.str();
 }
 
-// The events the repeat rule gives for the scenario, in the order the passes read them.
-std::vector<std::string> PredictedEvents(const Scenario& scenario) {
+// The events the repeat rule gives for the scenario, in the order the passes read them; with
+// `repeats`, also how many reads of a card the rule suppresses.
+std::vector<std::string> PredictedEvents(const Scenario& scenario, uint64_t* repeats = nullptr) {
   struct ReaderState {
     bool Card = false, Tap = false;
     uint32_t Code = 0;
@@ -107,7 +108,10 @@ std::vector<std::string> PredictedEvents(const Scenario& scenario) {
       const uint32_t code = reader.Code;
       if (reader.Tap) reader.Card = false;
       const int64_t now = pass * kStep;
-      if (reader.Sent && reader.SentCode == code && now - reader.SentAt < kInterval) continue;
+      if (reader.Sent && reader.SentCode == code && now - reader.SentAt < kInterval) {
+        if (repeats != nullptr) ++*repeats;
+        continue;
+      }
       reader.Sent = true;
       reader.SentCode = code;
       reader.SentAt = now;
@@ -133,11 +137,13 @@ protected:
 TEST_F(PollingModel, TenThousandPresentationsGiveExactlyThePredictedEvents) {
   const Scenario scenario = MakeScenario(5000, 20261208);
   ASSERT_GE(scenario.Presentations, 10000);
-  const std::vector<std::string> predicted = PredictedEvents(scenario);
+  uint64_t predictedRepeats = 0;
+  const std::vector<std::string> predicted = PredictedEvents(scenario, &predictedRepeats);
   TManagerVestrel* device = PreparedDevice();
 
   Simulator.FreezeClock(0xFFFF0000u);
-  TReadPThread poller(device, kInterval);
+  auto statistics = std::make_shared<TReaderStatistics>();
+  TReadPThread poller(device, kInterval, statistics);
   poller.StartReaders();
   ASSERT_EQ(poller.Status(), 0);
   Simulator.SetClockStep(kStep);
@@ -154,6 +160,24 @@ TEST_F(PollingModel, TenThousandPresentationsGiveExactlyThePredictedEvents) {
   EXPECT_EQ(Simulator.CallCount("BeepBlink"), static_cast<int32_t>(predicted.size()));
   EXPECT_GT(predicted.size(), 10000u) << "held cards repeat";
   EXPECT_EQ(Simulator.CallCount("CloseReader"), kReaders);
+
+  // The statistics count what the stream held: every read, every card, every repeat.
+  const TDeviceStatisticsSnapshot counts = statistics->Snapshot(0);
+  ASSERT_EQ(counts.Readers.size(), static_cast<size_t>(kReaders));
+  uint64_t reads = 0, cards = 0, repeats = 0, cardReads = 0;
+  for (const TReaderStatisticsSnapshot& reader : counts.Readers) {
+    reads += reader.Reads;
+    cards += reader.CardsAccepted;
+    repeats += reader.RepeatsSuppressed;
+    for (const TReadResultCount& result : reader.ReadsByResult) {
+      if (result.Result == 0) cardReads += result.Count;
+    }
+    EXPECT_EQ(reader.SinkFailures, 0u);
+  }
+  EXPECT_EQ(reads, static_cast<uint64_t>(scenario.LastPass + 2) * kReaders);
+  EXPECT_EQ(cards, predicted.size());
+  EXPECT_EQ(repeats, predictedRepeats);
+  EXPECT_EQ(cardReads, cards + repeats);
 }
 
 // The same with the polling thread itself, on a shorter script.
