@@ -3,12 +3,15 @@
 // VT_BYREF|VT_VARIANT references to the host's own variants, last parameter first):
 //  - PropertyGetThroughVestrelPlu: "НомерУстройства" read through the entry;
 //  - ReleaseGetThroughVestrelPlu: "Релиз" read through the entry;
+//  - PropertyGetThroughVestrelPluLogOn: the first with the plug-in's diagnostic log on (one
+//    line per call; a queue the writer cannot keep up with drops lines, which costs less);
 //  - PropertyHandlerDirect: the same property's handler called directly, in this process, on
 //    a driver of the same class (the floor of what a get can cost);
 //  - ModuleStart: loading the library (its module start), unloading not counted.
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -16,6 +19,8 @@
 #include "driver/driver_object.h"
 #include "parsec/dll_vestrel.h"
 #include "platform/dynamic_library.h"
+#include "platform/file_system.h"
+#include "platform/process_info.h"
 #include "platform/ole_ptr.h"
 #include "platform/text_codec.h"
 #include "vestrel/plugin.h"
@@ -85,6 +90,16 @@ BENCHMARK(BM_PropertyGetThroughVestrelPlu);
 
 void BM_ReleaseGetThroughVestrelPlu(benchmark::State& state) { GetThroughVestrelPlu(state, "Релиз"); }
 BENCHMARK(BM_ReleaseGetThroughVestrelPlu);
+
+void BM_PropertyGetThroughVestrelPluLogOn(benchmark::State& state) {
+  // The module start reads the variable: the library loaded below writes its log there.
+  const std::string file = platform::TempDirectory() + "vestrel_bench_call_" + std::to_string(platform::CurrentProcessId()) + ".log";
+  platform::PutEnvironmentVariable("VESTREL_LOG_FILE", file);
+  GetThroughVestrelPlu(state, "НомерУстройства");
+  platform::PutEnvironmentVariable("VESTREL_LOG_FILE", "");
+  std::remove(file.c_str());
+}
+BENCHMARK(BM_PropertyGetThroughVestrelPluLogOn);
 
 void BM_PropertyHandlerDirect(benchmark::State& state) {
   const std::unique_ptr<TBaseDllObj> driver = CreateVestrelDriver();

@@ -1,23 +1,27 @@
 // The Parsec polling thread against the reader simulator:
 //  - CardToEvent: the time from a card appearing on a reader to its event reaching the host's
 //    sink (median and 99th percentile as counters; the poll period of 25 ms bounds it);
-//  - IdlePolling: the CPU time the polling thread costs per second of wall time with four
-//    readers and no card.
+//  - IdlePolling/0 and /1: the CPU time the polling thread costs per second of wall time with
+//    four readers and no card, with the diagnostic log off and on.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <vector>
 
 #include "base/collection.h"
+#include "base/diagnostic_log.h"
 #include "parsec/manager_vestrel.h"
 #include "parsec/reader_library.h"
 #include "platform/call_convention.h"
 #include "platform/dynamic_library.h"
+#include "platform/file_system.h"
+#include "platform/process_info.h"
 #include "platform/sync.h"
 #include "vestrel/event_sink.h"
 
@@ -110,6 +114,22 @@ double ProcessCpuSeconds() {
 }
 
 void IdlePolling(benchmark::State& state) {
+  const bool logged = state.range(0) != 0;
+  const std::string file = platform::TempDirectory() + "vestrel_bench_polling_" + std::to_string(platform::CurrentProcessId()) + ".log";
+  if (logged) {
+    TDiagnosticLogSettings settings;
+    settings.FileName = file;
+    StartDiagnosticLog(settings);
+  }
+  struct StopLog {
+    bool On;
+    std::string File;
+    ~StopLog() {
+      if (!On) return;
+      StopDiagnosticLog();
+      std::remove(File.c_str());
+    }
+  } stopLog{logged, file};
   RunningDevice running(4);
   if (running.device->ErrorCode() != 0) {
     state.SkipWithError("the device did not switch on");
@@ -128,6 +148,6 @@ void IdlePolling(benchmark::State& state) {
   state.counters["polls_per_s"] =
       running.simulator.Get<int32_t(PLATFORM_STDCALL*)(int32_t)>("SimGetPollCount")(0) / wall;
 }
-BENCHMARK(IdlePolling)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(IdlePolling)->Arg(0)->Arg(1)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
