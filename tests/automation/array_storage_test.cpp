@@ -13,6 +13,7 @@
 #include "automation/safe_array.h"
 #include "base/errors.h"
 #include "host/wire/memory_stream.h"
+#include "platform/process_info.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ class StorageFiles : public ::testing::Test {
 protected:
   void SetUp() override {
     FFolder = fs::temp_directory_path() /
-              ("vestrel_storage_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("vestrel_storage_" + std::to_string(platform::CurrentProcessId()) + "_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::create_directories(FFolder);
     // Damaged payloads dump the stream: into this test's folder, removed with it.
     SetStreamDumpFolder(FFolder);

@@ -10,6 +10,7 @@
 #include "base/errors.h"
 #include "host/wire/memory_stream.h"
 #include "host/wire/variant_stream.h"
+#include "platform/process_info.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ TSafeArray& Object(const ComPtr<ISafeArray>& array) { return *static_cast<TSafeA
 class HostileInput : public ::testing::Test {
 protected:
   void SetUp() override {
-    FDumps = fs::temp_directory_path() / ("vestrel_hostile_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    FDumps = fs::temp_directory_path() / ("vestrel_hostile_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
     fs::create_directories(FDumps);
     SetStreamDumpFolder(FDumps);
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "automation/safe_array.h"
+#include "platform/process_info.h"
 
 namespace {
 
@@ -161,8 +162,8 @@ TEST(TypeLibrary, DispatchIdsAreTheObjectsOwn) {
 
   // LoadFromFile by the library's id on a file that is no storage, while the object holds a
   // byte table (which a raw save would write): it fails to load, and the file keeps its bytes.
-  const std::wstring path = std::filesystem::temp_directory_path().wstring() + L"vestrel_typelib_load.bin";
-  const std::wstring bytesPath = std::filesystem::temp_directory_path().wstring() + L"vestrel_typelib_bytes.bin";
+  const std::wstring path = std::filesystem::temp_directory_path().wstring() + L"vestrel_typelib_load_" + std::to_wstring(platform::CurrentProcessId()) + L".bin";
+  const std::wstring bytesPath = std::filesystem::temp_directory_path().wstring() + L"vestrel_typelib_bytes_" + std::to_wstring(platform::CurrentProcessId()) + L".bin";
   { std::ofstream(std::filesystem::path(path), std::ios::binary) << "not a table"; }
   { std::ofstream(std::filesystem::path(bytesPath), std::ios::binary) << "bytes of the object"; }
   OleString bytesName(bytesPath.c_str());

@@ -13,16 +13,17 @@
 
 #include "base/errors.h"
 #include "host/wire/memory_stream.h"
+#include "platform/process_info.h"
 #include "platform/text_codec.h"
 
-// Points the stream dumps at a fresh folder for the lifetime of the object.
+// Points the stream dumps at a fresh folder for the lifetime of the object. The folder is named
+// after the process and a count: test processes that run at once never share one.
 class TempDumpFolder {
 public:
   TempDumpFolder() {
     static std::atomic<int> counter{0};
     FPath = std::filesystem::temp_directory_path() /
-            ("vestrel_host_test_" + std::to_string(counter++) + "_" +
-             std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF));
+            ("vestrel_host_test_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(counter++));
     std::filesystem::remove_all(FPath);
     std::filesystem::create_directories(FPath);
     SetStreamDumpFolder(FPath);

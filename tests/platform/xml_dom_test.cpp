@@ -8,6 +8,7 @@
 
 #include "config/late_bound.h"
 #include "platform/xml_dom.h"
+#include "platform/process_info.h"
 
 namespace {
 
@@ -311,7 +312,7 @@ TEST_F(XmlDom, PathsThatSelectTheDocumentGiveTheDocument) {
 // Our DOM refuses documents that declare entities (MSXML is kept from them one level up, in
 // the configuration's XML access).
 TEST_F(XmlDom, DocumentsDeclaringEntitiesAreRefusedWithoutResolvingAnything) {
-  const auto secret = std::filesystem::temp_directory_path() / "vestrel_xml_entity_secret.txt";
+  const auto secret = std::filesystem::temp_directory_path() / ("vestrel_xml_entity_secret_" + std::to_string(platform::CurrentProcessId()) + ".txt");
   { std::ofstream(secret) << "SECRET"; }
   const std::string secretUrl = "file://" + secret.string();
   const std::string documents[] = {
