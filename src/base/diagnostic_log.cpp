@@ -210,14 +210,10 @@ TLogState& State() {
   return state;
 }
 
-// Takes the lock within the bound; false when that fails. (Polling try_lock rather than a
-// timed mutex: ThreadSanitizer cannot follow the timed lock of the C++ runtime.)
+// Takes the lock within the bound; false when that fails.
 bool TryLockFor(std::unique_lock<std::mutex>& lock, uint32_t milliseconds) {
-  const uint32_t start = platform::TickCount();
-  while (!lock.try_lock()) {
-    if (platform::TicksElapsed(start, platform::TickCount()) >= milliseconds) return false;
-    platform::SleepMilliseconds(1);
-  }
+  if (!platform::TryLockWithin(*lock.mutex(), milliseconds)) return false;
+  lock = std::unique_lock<std::mutex>(*lock.release(), std::adopt_lock);
   return true;
 }
 

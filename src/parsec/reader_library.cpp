@@ -10,6 +10,7 @@
 #include "config/named_mutexes.h"
 #include "config/version_info.h"
 #include "platform/file_system.h"
+#include "platform/sync.h"
 
 platform::DynamicLibrary ReaderLibraryHandle;
 std::atomic<bool> ReaderLibraryInUse{false};
@@ -23,7 +24,7 @@ std::string folderOverride;
 
 // The binding's lock and its owner. The loaded flag mirrors ReaderLibraryHandle for readers
 // outside the lock (the owner's polling loop).
-std::timed_mutex bindingLock;
+std::mutex bindingLock;
 TReaderLibraryOwner bindingOwner = nullptr;
 bool bindingOwnerStuck = false;
 std::atomic<bool> bindingLoaded{false};
@@ -32,7 +33,7 @@ const char moduleOwner = 0;
 
 class TBindingLock {
 public:
-  TBindingLock() : FLocked(bindingLock.try_lock_for(std::chrono::milliseconds(kBindingLockWaitMilliseconds))) {}
+  TBindingLock() : FLocked(platform::TryLockWithin(bindingLock, kBindingLockWaitMilliseconds)) {}
   ~TBindingLock() {
     if (FLocked) bindingLock.unlock();
   }

@@ -1,8 +1,10 @@
 #pragma once
 // Events with bounded waits, threads, the millisecond tick count and sleeping.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "platform/call_convention.h"
 
@@ -105,5 +107,18 @@ constexpr uint32_t TicksElapsed(uint32_t since, uint32_t now) { return now - sin
 constexpr int32_t TickDifference(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b); }
 
 void SleepMilliseconds(uint32_t milliseconds);
+
+// Takes `lock` within `milliseconds`, measured on the system's steady clock whatever the tick
+// count's source (a test's frozen clock must not make the wait endless); false when that fails.
+// It polls try_lock rather than using a timed mutex: ThreadSanitizer cannot follow the timed
+// locks of the C++ runtime.
+inline bool TryLockWithin(std::mutex& lock, uint32_t milliseconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!lock.try_lock()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    SleepMilliseconds(1);
+  }
+  return true;
+}
 
 }  // namespace platform
