@@ -278,7 +278,7 @@ void RunWriter(void* argument) {
 }
 
 // "host/wire/params.cpp:305": the file as the build named it, without the way to the sources.
-std::string SourcePlace(const std::source_location& where) {
+std::string SourcePlace(const platform::GuardPlace& where) {
   std::string_view file = where.file_name();
   const size_t source = file.rfind("src/");
   if (source != std::string_view::npos) {
@@ -290,7 +290,7 @@ std::string SourcePlace(const std::source_location& where) {
 }
 
 // Installed while the log runs: every structured exception a guard catches.
-void LogStructuredException(const platform::StructuredException& error, const std::source_location& where) noexcept {
+void LogStructuredException(const platform::StructuredException& error, const platform::GuardPlace& where) noexcept {
   if (!DiagnosticLogOn()) return;
   try {
     std::string text = error.what();

@@ -23,7 +23,6 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <source_location>
 #include <type_traits>
 #include <utility>
 
@@ -60,23 +59,44 @@ private:
   char FText[160];
 };
 
+// The place of a guard: the file, line and function of the code that calls it, taken at the
+// call as GuardPlace takes them (through the compiler built-ins, which every
+// compiler of the lanes has; clang 14 with libstdc++ 12 has no GuardPlace).
+class GuardPlace {
+public:
+  static constexpr GuardPlace Current(const char* file = __builtin_FILE(), unsigned line = __builtin_LINE(),
+                                      const char* function = __builtin_FUNCTION()) noexcept {
+    return GuardPlace(file, line, function);
+  }
+  constexpr const char* file_name() const noexcept { return FFile; }
+  constexpr unsigned line() const noexcept { return FLine; }
+  constexpr const char* function_name() const noexcept { return FFunction; }
+
+private:
+  constexpr GuardPlace(const char* file, unsigned line, const char* function) noexcept
+      : FFile(file), FLine(line), FFunction(function) {}
+  const char* FFile;
+  unsigned FLine;
+  const char* FFunction;
+};
+
 // Told of every structured exception a guard catches, on the thread that raised it, after the
 // frames above the guard are unwound and before the guard throws: the exception and the place
 // of the guard (the caller of CallGuarded). It must not raise and should be quick; the
 // diagnostic log installs one. None is installed at first.
-using StructuredExceptionObserver = void (*)(const StructuredException& error, const std::source_location& where) noexcept;
+using StructuredExceptionObserver = void (*)(const StructuredException& error, const GuardPlace& where) noexcept;
 void SetStructuredExceptionObserver(StructuredExceptionObserver observer) noexcept;
 StructuredExceptionObserver CurrentStructuredExceptionObserver() noexcept;
 
 // Runs fn(context). A structured exception raised inside becomes a thrown StructuredException
 // (after the observer, if any, was told of it with `where`); a C++ exception leaving fn passes
 // through unchanged. On POSIX a plain call.
-void RunGuarded(void (*fn)(void*), void* context, const std::source_location& where = std::source_location::current());
+void RunGuarded(void (*fn)(void*), void* context, const GuardPlace& where = GuardPlace::Current());
 
 // Runs body() under the guard and returns its result (values, references and void alike).
 // `where` names the guard for the observer: the place that calls CallGuarded.
 template <class F>
-decltype(auto) CallGuarded(F&& body, const std::source_location& where = std::source_location::current()) {
+decltype(auto) CallGuarded(F&& body, const GuardPlace& where = GuardPlace::Current()) {
   using Body = std::remove_reference_t<F>;
   using Result = std::invoke_result_t<Body&>;
   if constexpr (std::is_void_v<Result>) {

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
-#include <source_location>
 #include <string>
 
 #include "platform/sync.h"
@@ -161,7 +160,7 @@ struct ObservedException {
 };
 ObservedException gObserved;
 
-void Observe(const StructuredException& error, const std::source_location& where) noexcept {
+void Observe(const StructuredException& error, const platform::GuardPlace& where) noexcept {
   gObserved.Code = error.Code();
   gObserved.Line = where.line();
   gObserved.Function = where.function_name();

@@ -183,7 +183,7 @@ void RunCatchingCxxExceptions(void* argument) {
 
 }  // namespace
 
-void RunGuarded(void (*fn)(void*), void* context, const std::source_location& where) {
+void RunGuarded(void (*fn)(void*), void* context, const GuardPlace& where) {
   GuardedCall call{fn, context, nullptr};
   GuardRecord record;
   if (GuardFrame(&RunCatchingCxxExceptions, &call, &record) != 0) {
