@@ -79,10 +79,10 @@ HRESULT StoreText(BSTR* target, const WideString& text) {
 // Runs an interface operation as one host call: any failure becomes a failure status with
 // error information.
 template <class Body>
-HRESULT SafeOperation(Body&& body) noexcept {
+HRESULT SafeOperation(Body&& body, const platform::GuardPlace& where = platform::GuardPlace::Current()) noexcept {
   try {
     THostCallScope hostCall;
-    platform::CallGuarded(std::forward<Body>(body));
+    platform::CallGuarded(std::forward<Body>(body), where);
     return S_OK;
   } catch (...) {
     return InterfaceFailure();
@@ -92,10 +92,10 @@ HRESULT SafeOperation(Body&& body) noexcept {
 // A lookup for IDllObjMembers, as one host call: false on any failure (the register-convention
 // operations have no way to report one).
 template <class Body>
-bool SafeLookup(Body&& body) noexcept {
+bool SafeLookup(Body&& body, const platform::GuardPlace& where = platform::GuardPlace::Current()) noexcept {
   try {
     THostCallScope hostCall;
-    return platform::CallGuarded(std::forward<Body>(body));
+    return platform::CallGuarded(std::forward<Body>(body), where);
   } catch (...) {
     return false;
   }

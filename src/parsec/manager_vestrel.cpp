@@ -22,10 +22,11 @@
 namespace {
 
 // Every call into the reader library and out to the host's event sink runs under the guard
-// against structured exceptions, so that a faulty library or host becomes a C++ exception.
+// against structured exceptions, so that a faulty library or host becomes a C++ exception. The
+// guard's place, as the log names it, is the caller's line.
 template <class F>
-decltype(auto) Guarded(F&& Body) {
-  return platform::CallGuarded(std::forward<F>(Body));
+decltype(auto) Guarded(F&& Body, const platform::GuardPlace& Where = platform::GuardPlace::Current()) {
+  return platform::CallGuarded(std::forward<F>(Body), Where);
 }
 
 // The device parameters the Parsec list adds to the scanner's own. The texts stand exactly as
