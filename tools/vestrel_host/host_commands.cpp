@@ -77,17 +77,22 @@ std::optional<DeviceReport> DeviceStatistics(Plugin& plugin, int number) {
   return device ? std::optional<DeviceReport>(*device) : std::nullopt;
 }
 
+// A reader's reads by answer as a JSON object ({"1": 80, "-5": 3}).
+json ReadsJson(const ReaderReport& reader) {
+  json reads = json::object();
+  for (const auto& [result, count] : reader.ByResult) reads[std::to_string(result)] = count;
+  return reads;
+}
+
 // One object or line per reader of every device, when a run stops.
 void ReportRunStatistics(Plugin& plugin) {
   const std::optional<std::string> text = plugin.Statistics();
   if (!text) return;
   for (const DeviceReport& device : ParseStatistics(*text)) {
     for (const ReaderReport& reader : device.Readers) {
-      json reads = json::object();
-      for (const auto& [result, count] : reader.ByResult) reads[std::to_string(result)] = count;
       Output::Report({{"event", "statistics"}, {"device", device.Name}, {"id", device.Id}, {"reader", reader.Reader + 1},
                       {"open", reader.Open ? json(*reader.Open) : json()}, {"cards", reader.Cards},
-                      {"repeats", reader.Repeats}, {"reads", reader.Reads}, {"readsByResult", reads},
+                      {"repeats", reader.Repeats}, {"reads", reader.Reads}, {"readsByResult", ReadsJson(reader)},
                       {"otherResults", reader.OtherResults}, {"sinkFailures", reader.SinkFailures},
                       {"lastCard", reader.LastCard}},
                      Say(Msg::RunReaderStatistics,
@@ -111,8 +116,7 @@ std::vector<std::string> AskForCards(Plugin& plugin, const ConfiguredDevice& dev
     std::lock_guard<std::mutex> guard(lock);
     lastCode = event.Code;
   });
-  char window[32];
-  std::snprintf(window, sizeof window, "%g", seconds);
+  const std::string window = SecondsText(seconds);
   for (const ReaderReport& reader : before.Readers) {
     const std::string number = std::to_string(reader.Reader + 1);
     Output::Report({{"check", "present-card"}, {"reader", reader.Reader + 1}, {"seconds", seconds}},
@@ -268,13 +272,10 @@ int CheckCommand(Plugin& plugin, const std::string& path, std::optional<double> 
   } else {
     Output::Report({{"check", "enumerate"}, {"readers", report->Enumerate ? json(*report->Enumerate) : json()}},
                    Say(Msg::CheckEnumerated, {report->Enumerate ? std::to_string(*report->Enumerate) : "?"}));
-    char window[32];
-    std::snprintf(window, sizeof window, "%g", kCheckReadSeconds);
+    const std::string window = SecondsText(kCheckReadSeconds);
     for (const ReaderReport& reader : report->Readers) {
-      json reads = json::object();
-      for (const auto& [result, count] : reader.ByResult) reads[std::to_string(result)] = count;
       Output::Report({{"check", "reader"}, {"reader", reader.Reader + 1}, {"open", reader.Open ? json(*reader.Open) : json()},
-                      {"reads", reader.Reads}, {"readsByResult", reads}},
+                      {"reads", reader.Reads}, {"readsByResult", ReadsJson(reader)}},
                      Say(Msg::CheckReaderLine, {std::to_string(reader.Reader + 1), reader.Open ? std::to_string(*reader.Open) : "?",
                                                 window, ReadsText(reader)}));
     }

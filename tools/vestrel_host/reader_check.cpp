@@ -65,6 +65,19 @@ void ReadByResult(const std::string& text, ReaderReport& reader) {
   }
 }
 
+// "1: 80, -5: 3, … 2": the reads by answer; with failuresOnly only those other than 0 (a card)
+// and 1 (no card). Empty when there are none.
+std::string ResultCountsText(const ReaderReport& reader, bool failuresOnly) {
+  std::string text;
+  for (const auto& [result, count] : reader.ByResult) {
+    if (failuresOnly && (result == 0 || result == 1)) continue;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(result) + ": " + std::to_string(count);
+  }
+  if (reader.OtherResults > 0) text += (text.empty() ? "" : ", ") + std::string("… ") + std::to_string(reader.OtherResults);
+  return text;
+}
+
 }  // namespace
 
 std::vector<DeviceReport> ParseStatistics(const std::string& text) {
@@ -110,38 +123,28 @@ const DeviceReport* FindDevice(const std::vector<DeviceReport>& reports, int num
   return nullptr;
 }
 
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
 std::string ReadsText(const ReaderReport& reader) {
-  std::string text;
-  for (const auto& [result, count] : reader.ByResult) {
-    if (!text.empty()) text += ", ";
-    text += std::to_string(result) + ": " + std::to_string(count);
-  }
-  if (reader.OtherResults > 0) text += (text.empty() ? "" : ", ") + std::string("… ") + std::to_string(reader.OtherResults);
+  const std::string text = ResultCountsText(reader, false);
   return text.empty() ? Say(Msg::Nothing) : text;
 }
 
 std::vector<std::string> ReaderFaults(const DeviceReport& device, double seconds) {
   std::vector<std::string> faults;
-  char window[32];
-  std::snprintf(window, sizeof window, "%g", seconds);
   for (const ReaderReport& reader : device.Readers) {
     const std::string number = std::to_string(reader.Reader + 1);
     if (reader.Open.value_or(0) != 0) {
       faults.push_back(Say(Msg::CheckOpenFailed, {number, std::to_string(*reader.Open)}));
-      continue;
+    } else if (reader.Reads == 0) {
+      faults.push_back(Say(Msg::CheckNoReads, {number, SecondsText(seconds)}));
+    } else if (const std::string errors = ResultCountsText(reader, true); !errors.empty()) {
+      faults.push_back(Say(Msg::CheckReadsFailed, {number, errors}));
     }
-    if (reader.Reads == 0) {
-      faults.push_back(Say(Msg::CheckNoReads, {number, window}));
-      continue;
-    }
-    std::string errors;
-    for (const auto& [result, count] : reader.ByResult) {
-      if (result == 0 || result == 1) continue;
-      if (!errors.empty()) errors += ", ";
-      errors += std::to_string(result) + ": " + std::to_string(count);
-    }
-    if (reader.OtherResults > 0) errors += (errors.empty() ? "" : ", ") + std::string("… ") + std::to_string(reader.OtherResults);
-    if (!errors.empty()) faults.push_back(Say(Msg::CheckReadsFailed, {number, errors}));
   }
   return faults;
 }

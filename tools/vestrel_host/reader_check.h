@@ -33,6 +33,9 @@ std::vector<DeviceReport> ParseStatistics(const std::string& text);
 // The device in the reports with that number; nullptr when there is none.
 const DeviceReport* FindDevice(const std::vector<DeviceReport>& reports, int number);
 
+// Seconds as the user reads them ("2", "0.5").
+std::string SecondsText(double seconds);
+
 // Reads by answer as the user reads them: "1: 80, -5: 3", or the word for none.
 std::string ReadsText(const ReaderReport& reader);
 
