@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+#include <iterator>
 #include <vector>
 
 #include "platform/append_file.h"
@@ -180,6 +181,11 @@ struct TLogSession {
   TDiagnosticLogSettings Settings;
   TLogFileSink Sink;
   platform::UnloadSafeThread Writer;
+  // The lines the writer has taken from the queue and not yet handed to the file (under the
+  // queue's lock). Kept here, not on the writer's stack: at process exit the system may end the
+  // writer in the middle of a batch, and the stop then writes the batch itself.
+  std::vector<std::string> Batch;
+  bool BatchInFlight = false;
 };
 
 // What the writing threads and the writer share, for the life of the module.
@@ -250,6 +256,7 @@ void WriteBatch(TLogState& state, TLogSession& session, std::vector<std::string>
   const uint64_t written = session.Sink.Write(batch);
   {
     std::lock_guard lock(state.Lock);
+    if (&batch == &session.Batch) session.BatchInFlight = false;
     state.Handled += batch.size();
     state.Counters.Written += written;
     state.Counters.Lost += batch.size() - written;
@@ -264,12 +271,13 @@ void WriteBatch(TLogState& state, TLogSession& session, std::vector<std::string>
 void RunWriter(void* argument) {
   auto& session = *static_cast<TLogSession*>(argument);
   TLogState& state = State();
-  std::vector<std::string> batch;
+  std::vector<std::string>& batch = session.Batch;
   for (;;) {
     {
       std::lock_guard lock(state.Lock);
       if (state.Session != &session) return;
       if (!state.WriterHeld) batch.swap(state.Queue);
+      session.BatchInFlight = !batch.empty();
     }
     if (!batch.empty()) WriteBatch(state, session, batch);
     state.Wake.Wait(kDiagnosticWriterPeriodMilliseconds);
@@ -333,7 +341,11 @@ void StopSession(TLogState& state) noexcept {
   {
     std::unique_lock lock(state.Lock, std::defer_lock);
     if (TryLockFor(lock, kDiagnosticLogStopWaitMilliseconds)) {
-      rest.swap(state.Queue);
+      // A batch the system ended the writer in (process exit) comes first: its lines are older.
+      if (session->BatchInFlight) rest.swap(session->Batch);
+      rest.insert(rest.end(), std::make_move_iterator(state.Queue.begin()), std::make_move_iterator(state.Queue.end()));
+      state.Queue.clear();
+      state.Queue.shrink_to_fit();
       if (state.DroppedUnreported > 0) {
         rest.push_back(MakeLine(DiagnosticCountText(std::exchange(state.DroppedUnreported, 0)) +
                                 " lines dropped at the end: the log's queue was full"));
